@@ -1,0 +1,320 @@
+#include "app/form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QRadioButton>
+#include <QScreen>
+#include <algorithm>
+
+#include "engine/command.h"
+#include "engine/display_form.h"
+#include "engine/status.h"
+#include "panel/art.h"
+#include "panel/layout.h"
+#include "panel/widgets.h"
+
+using panel::toPixels;
+
+namespace {
+
+constexpr int kHeightClosed = 5350;
+
+}  // namespace
+
+std::string lineBytes(const QString& typed) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(typed.size()));
+    for (const char32_t c : typed.toUcs4()) bytes.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return bytes;
+}
+
+Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> port,
+             TimerSource& timers, Warn warn)
+    : model_(model), port_(std::move(port)), warn_(std::move(warn)) {
+    setWindowTitle(QString::fromUtf8(model.caption.data(), qsizetype(model.caption.size())));
+    setWindowIcon(panel::programIcon());
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, panel::colourFor(panel::kGrey));
+    pal.setColor(QPalette::WindowText, Qt::black);
+    setPalette(pal);
+    setFont(panel::fontFor(panel::FontCode::W));
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    Timer1 = timers.createTimer();
+    Timer2 = timers.createTimer();
+    Timer3 = timers.createTimer();
+    Timer4 = timers.createTimer();
+    Timer5 = timers.createTimer();
+    Timer1->setInterval(200);
+    Timer2->setInterval(500);
+    Timer3->setInterval(5000);
+    Timer4->setInterval(1000);
+    Timer5->setInterval(2000);
+    Timer1->onTick = [this] { guarded([this] { Timer1_Timer(); }); };
+    Timer2->onTick = [this] { guarded([this] { Timer2_Timer(); }); };
+    Timer3->onTick = [this] { guarded([this] { Timer3_Timer(); }); };
+    Timer4->onTick = [this] { guarded([this] { Timer4_Timer(); }); };
+    Timer5->onTick = [this] { guarded([this] { Timer5_Timer(); }); };
+
+    controls_ = panel::buildPanel(this, model_);
+    wireControls();
+
+    port_->onComm = [this] { guarded([this] { MSComm1_OnComm(); }); };
+    port_->onLost = [this](const std::string& description) {
+        // The adapter has closed the port already; a held key must not go on sending.
+        Timer1->setEnabled(false);
+        this->warn(description);
+    };
+
+    setFixedSize(toPixels(panel::kClientWidth), toPixels(panel::kClientHeight));
+    outerHeightTwips_ = panel::kClientHeight;
+    qApp->installEventFilter(this);
+}
+
+Form1::~Form1() {
+    qApp->removeEventFilter(this);
+    // The timers' handlers reach the controls; stop them before the controls go.
+    for (auto* t : {Timer1.get(), Timer2.get(), Timer3.get(), Timer4.get(), Timer5.get()}) {
+        t->onTick = nullptr;
+        t->setEnabled(false);
+    }
+    port_->onComm = nullptr;
+    port_->onLost = nullptr;
+}
+
+PanelTimer& Form1::timer(int n) {
+    switch (n) {
+        case 1: return *Timer1;
+        case 2: return *Timer2;
+        case 3: return *Timer3;
+        case 4: return *Timer4;
+        default: return *Timer5;
+    }
+}
+
+void Form1::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const serial::SerialError& e) {
+        warn(e.what());
+    }
+}
+
+void Form1::warn(const std::string& text) {
+    if (warn_) {
+        warn_(text);
+        return;
+    }
+    QMessageBox::warning(this, QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
+                         QString::fromStdString(text), QMessageBox::Ok);
+}
+
+// ---------------------------------------------------------------------------------------
+// Start, port and speed, receive, end
+
+void Form1::Form_Load() {
+    commSettings = "19200,N,8,1";
+    commandPrefix = "";
+    // The window is centred by its design size once its frame is known (syncFrame), then
+    // cut to the operating area; the top edge stays where the centring put it.
+    centreAtLoad_ = true;
+    setOuterHeight(kHeightClosed);
+    repeatCode = 0;
+    awaitingReply = 0;
+    rxBuffer.clear();
+    port_->setCommPort(1);
+    port_->setSettings(commSettings);
+    port_->setPortOpen(true);
+    Option1->setChecked(true);
+    Option1_Click();
+}
+
+void Form1::Option1_Click() { choosePort(1, 2); }
+void Form1::Option2_Click() { choosePort(2, 1); }
+
+void Form1::choosePort(int n, int fallback) {
+    try {
+        if (port_->portOpen()) port_->setPortOpen(false);
+        port_->setCommPort(n);
+        // A choice made while the port is closed opens it as well, so that a failed choice
+        // can be mended by choosing again.
+        port_->setPortOpen(true);
+    } catch (const serial::SerialError& e) {
+        warn(e.what());
+        port_->setCommPort(fallback);
+        return;
+    }
+    Frame8->hide();
+}
+
+void Form1::Option9_Click() { chooseSpeed("19200,N,8,1"); }
+void Form1::Option10_Click() { chooseSpeed("9600,N,8,1"); }
+
+void Form1::chooseSpeed(const char* settings) {
+    commSettings = settings;
+    port_->setSettings(commSettings);
+    Frame8->hide();
+}
+
+void Form1::Timer3_Timer() {
+    Frame8->hide();
+    Timer3->setEnabled(false);
+}
+
+void Form1::MSComm1_OnComm() {
+    if (port_->commEvent() != serial::SerialPort::kEventReceive) return;
+    const std::string received = port_->input();
+    // A reply window keeps its first kReplyWindowLimit characters; the rest is dropped.
+    const std::size_t room = engine::kReplyWindowLimit - std::min(rxBuffer.size(), engine::kReplyWindowLimit);
+    rxBuffer.append(received, 0, std::min(room, received.size()));
+    awaitingReply = 0;
+    Hyouji(rxBuffer, 2);
+}
+
+// END unloads the window; the port is closed on the way out (closeEvent), as it is when the
+// window is closed by its close box.
+void Form1::Command16_Click() { close(); }
+
+void Form1::closeEvent(QCloseEvent* event) {
+    releaseHeldKey();
+    // A failed close is reported, and the window closes all the same.
+    guarded([this] { port_->setPortOpen(false); });
+    event->accept();
+}
+
+// ---------------------------------------------------------------------------------------
+// Command engine
+
+void Form1::Hyouji(const std::string& text, int mode) {
+    if (mode == 1) {
+        port_->output(text);
+        Label11->setText(engine::displayForm(text));
+        Timer2->setEnabled(true);
+        awaitingReply = 1;
+        Timer4->setEnabled(true);
+        return;
+    }
+    showReceived(text);
+    if (auto status = engine::decodeStatus(outCommand, commandPrefix, Label12->text(),
+                                           model_.lampMode)) {
+        Label22->setText(std::move(*status));
+    }
+}
+
+void Form1::showReceived(const std::string& text) {
+    // rxBuffer only grows between two emptyings, so the rendering is extended by what is new
+    // instead of being redone: the receive path stays linear in what arrives.
+    const bool extends = &text == &rxBuffer && Label12->generation() == rxShownGeneration_ &&
+                         rxShown_ <= text.size();
+    if (extends) {
+        std::string more;
+        engine::appendDisplayTokens(more, std::string_view(text).substr(rxShown_));
+        Label12->appendText(more);
+    } else {
+        Label12->setText(engine::displayForm(text));
+    }
+    if (&text == &rxBuffer) {
+        rxShown_ = text.size();
+        rxShownGeneration_ = Label12->generation();
+    }
+}
+
+void Form1::emptyRxBuffer() {
+    rxBuffer.clear();
+    rxShown_ = 0;
+    rxShownGeneration_ = ~0u;
+}
+
+void Form1::sendCommand(std::string_view code) {
+    outCommand = engine::commandText(commandPrefix, code);
+    Hyouji(outCommand, 1);
+}
+
+void Form1::Timer2_Timer() {
+    if (awaitingReply == 1) Label12->setText(" X X X X");
+    Timer2->setEnabled(false);
+    emptyRxBuffer();
+    awaitingReply = 0;
+}
+
+void Form1::Timer4_Timer() {
+    Label11->setText("");
+    Label12->setText("");
+    Label22->setText("");
+    Timer4->setEnabled(false);
+}
+
+void Form1::Timer5_Timer() {
+    outCommand = engine::commandText("", "C00");
+    Hyouji(outCommand, 1);
+    Timer5->setEnabled(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Window geometry
+
+void Form1::setOuterHeight(int twips) {
+    outerHeightTwips_ = twips;
+    const int frame = frameMargins_.top() + frameMargins_.bottom();
+    setFixedSize(toPixels(panel::kClientWidth), std::max(0, toPixels(twips) - frame));
+}
+
+void Form1::syncFrame() {
+    // The frame's size is known only once the window is shown (and may change when the
+    // window manager decorates it); the outer height and the centring depend on it.
+    if (!isVisible()) return;
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(),
+                           outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    if (margins == frameMargins_ && !centreAtLoad_) return;
+    frameMargins_ = margins;
+    if (centreAtLoad_) {
+        if (const QScreen* s = screen()) {
+            const QRect avail = s->geometry();
+            const int w = toPixels(panel::kClientWidth) + margins.left() + margins.right();
+            const int h = toPixels(panel::kClientHeight) + margins.top() + margins.bottom();
+            move(avail.left() + (avail.width() - w) / 2, avail.top() + (avail.height() - h) / 2);
+        }
+        // Centre again if the window manager's frame arrives later than the first show.
+        centreAtLoad_ = margins.isNull();
+    }
+    setOuterHeight(outerHeightTwips_);
+}
+
+bool Form1::event(QEvent* e) {
+    switch (e->type()) {
+        case QEvent::Show:
+        case QEvent::Move:
+        case QEvent::Resize: {
+            const bool handled = QWidget::event(e);
+            syncFrame();
+            return handled;
+        }
+        case QEvent::WindowBlocked:
+        case QEvent::WindowDeactivate:
+        case QEvent::Hide:
+            // A modal box or another window took the mouse: the release will not come.
+            releaseHeldKey();
+            break;
+        default:
+            break;
+    }
+    return QWidget::event(e);
+}
+
+void Form1::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(QPen(panel::colourFor(panel::kLineColour), panel::kLineWidthPx, Qt::SolidLine,
+                  Qt::SquareCap));
+    for (const panel::LineRow& line : panel::lineRows()) {
+        p.drawLine(toPixels(line.x1), toPixels(line.y1), toPixels(line.x2), toPixels(line.y2));
+    }
+}

@@ -1,0 +1,25 @@
+#include <QApplication>
+
+#include "app/form1.h"
+#include "app/timers.h"
+#include "link/qt_serial_port.h"
+#include "models/model.h"
+#include "panel/widgets.h"
+
+#ifndef PANEL_MODEL
+#error "PANEL_MODEL names the model table of this program"
+#endif
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    panel::installFontSubstitutions();
+    const models::Model& model = models::PANEL_MODEL;
+    QApplication::setApplicationName(QString::fromUtf8(model.program.data(), qsizetype(model.program.size())));
+
+    QtTimerSource timers;
+    Form1 form(model, std::make_unique<serial::QtSerialPort>(), timers);
+    form.guarded([&form] { form.Form_Load(); });
+    form.show();
+    form.controls().find("Command17")->setFocus();
+    return app.exec();
+}

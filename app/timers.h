@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+// A form timer: a periodic tick while enabled. Enabling it, or setting the interval while it
+// runs, starts a fresh countdown of one interval.
+class PanelTimer {
+public:
+    virtual ~PanelTimer() = default;
+    virtual void setInterval(int ms) = 0;
+    virtual int interval() const = 0;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool enabled() const = 0;
+
+    // The tick handler; runs on the window's thread.
+    std::function<void()> onTick;
+};
+
+// Where a window gets its timers from: real ones in the programs, a virtual clock in tests.
+class TimerSource {
+public:
+    virtual ~TimerSource() = default;
+    virtual std::unique_ptr<PanelTimer> createTimer() = 0;
+};
+
+// Timers backed by QTimer.
+class QtTimerSource final : public TimerSource {
+public:
+    std::unique_ptr<PanelTimer> createTimer() override;
+};

@@ -1,0 +1,221 @@
+#include "panel/widgets.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+#include <algorithm>
+
+namespace panel {
+
+namespace {
+
+constexpr auto kGothic = "ＭＳ ゴシック";
+constexpr auto kPGothic = "ＭＳ Ｐゴシック";
+
+// Draws a classic two-pixel bevel: raised for a button at rest, sunken while it is down.
+void drawBevel(QPainter& p, const QRect& r, bool sunken) {
+    const QColor light(255, 255, 255), midLight(223, 223, 223), dark(128, 128, 128),
+        shadow(0, 0, 0);
+    const QRect o = r.adjusted(0, 0, -1, -1);
+    const QRect i = o.adjusted(1, 1, -1, -1);
+    auto edge = [&p](const QRect& q, const QColor& topLeft, const QColor& bottomRight) {
+        p.setPen(topLeft);
+        p.drawLine(q.topLeft(), q.topRight());
+        p.drawLine(q.topLeft(), q.bottomLeft());
+        p.setPen(bottomRight);
+        p.drawLine(q.bottomLeft(), q.bottomRight());
+        p.drawLine(q.topRight(), q.bottomRight());
+    };
+    if (sunken) {
+        edge(o, shadow, shadow);
+        edge(i, dark, dark);
+    } else {
+        edge(o, light, shadow);
+        edge(i, midLight, dark);
+    }
+}
+
+}  // namespace
+
+void installFontSubstitutions() {
+    QFont::insertSubstitution(QString::fromUtf8(kGothic), QStringLiteral("IPAGothic"));
+    QFont::insertSubstitution(QString::fromUtf8(kPGothic), QStringLiteral("IPAPGothic"));
+}
+
+QFont fontFor(FontCode code) {
+    struct Spec {
+        const char* face;
+        double points;
+        bool bold;
+    };
+    Spec spec{kGothic, 9, true};
+    switch (code) {
+        case FontCode::W: spec = {kGothic, 9, true}; break;
+        case FontCode::G9: spec = {kGothic, 9, false}; break;
+        case FontCode::G8: spec = {kGothic, 8.25, false}; break;
+        case FontCode::G8B: spec = {kGothic, 8.25, true}; break;
+        case FontCode::G10: spec = {kGothic, 9.75, false}; break;
+        case FontCode::G10B: spec = {kGothic, 9.75, true}; break;
+        case FontCode::P9: spec = {kPGothic, 9, false}; break;
+        case FontCode::P9B: spec = {kPGothic, 9, true}; break;
+        case FontCode::P10B: spec = {kPGothic, 9.75, true}; break;
+    }
+    QFont font(QString::fromUtf8(spec.face));
+    font.setPointSizeF(spec.points);
+    font.setBold(spec.bold);
+    return font;
+}
+
+QColor colourFor(std::uint32_t rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb & 0xFFFFFF)); }
+
+// ---------------------------------------------------------------------------------------
+
+PanelButton::PanelButton(const QString& caption, std::uint32_t back, QWidget* parent)
+    : QPushButton(caption, parent), back_(back) {
+    setAutoDefault(false);
+}
+
+void PanelButton::paintEvent(QPaintEvent* event) {
+    if (back_ == kSystemButtonFace) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    QPainter p(this);
+    const QRect r = rect();
+    const bool sunken = isDown();
+    p.fillRect(r, colourFor(back_));
+    drawBevel(p, r, sunken);
+    const QRect textRect = r.adjusted(2, 2, -2, -2).translated(sunken ? 1 : 0, sunken ? 1 : 0);
+    p.setPen(palette().color(QPalette::ButtonText));
+    p.setFont(font());
+    p.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, text());
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = r.adjusted(4, 4, -4, -4);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &p, this);
+    }
+}
+
+void PanelButton::mousePressEvent(QMouseEvent* event) {
+    if (!holdKey_) {
+        QPushButton::mousePressEvent(event);
+        return;
+    }
+    event->accept();
+    if (heldButton_ != Qt::NoButton) return;  // one hold at a time; a second button is ignored
+    heldButton_ = event->button();
+    setDown(true);
+    emit holdPressed();
+}
+
+void PanelButton::mouseReleaseEvent(QMouseEvent* event) {
+    if (!holdKey_) {
+        QPushButton::mouseReleaseEvent(event);
+        return;
+    }
+    event->accept();
+    if (event->button() != heldButton_) return;
+    heldButton_ = Qt::NoButton;
+    setDown(false);
+    emit holdReleased();
+}
+
+void PanelButton::mouseMoveEvent(QMouseEvent* event) {
+    // A hold key stays down wherever the pointer goes until its button comes up.
+    if (!holdKey_) QPushButton::mouseMoveEvent(event);
+    else event->accept();
+}
+
+void PanelButton::cancelHold() {
+    if (heldButton_ == Qt::NoButton) return;
+    heldButton_ = Qt::NoButton;
+    setDown(false);
+    emit holdReleased();
+}
+
+// ---------------------------------------------------------------------------------------
+
+PanelLabel::PanelLabel(std::uint32_t back, std::uint32_t text, Align align, bool border,
+                       QWidget* parent)
+    : QFrame(parent), align_(align) {
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, colourFor(back));
+    pal.setColor(QPalette::WindowText, colourFor(text));
+    setPalette(pal);
+    setFocusPolicy(Qt::NoFocus);
+    if (border) {
+        setFrameShape(QFrame::Panel);
+        setFrameShadow(QFrame::Sunken);
+        setLineWidth(1);
+    }
+}
+
+void PanelLabel::setText(std::string text) {
+    if (text == text_) return;
+    text_ = std::move(text);
+    ++generation_;
+    update();
+}
+
+void PanelLabel::appendText(std::string_view more) {
+    if (more.empty()) return;
+    const bool wasVisible =
+        text_.size() < static_cast<std::size_t>(std::max(1, contentsRect().width()));
+    text_.append(more);
+    if (wasVisible) update();
+}
+
+void PanelLabel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    if (text_.empty()) return;
+    // No glyph is narrower than one pixel, so no more characters than the box is wide can
+    // ever be seen.
+    const QRect r = contentsRect().adjusted(1, 0, -1, 0);
+    const std::size_t visible = std::min(text_.size(), static_cast<std::size_t>(r.width() + 1));
+    const QString shown = QString::fromLatin1(text_.data(), static_cast<qsizetype>(visible));
+    int flags = Qt::AlignTop | Qt::TextSingleLine;
+    switch (align_) {
+        case Align::Left: flags |= Qt::AlignLeft; break;
+        case Align::Center: flags |= Qt::AlignHCenter; break;
+        case Align::Right: flags |= Qt::AlignRight; break;
+    }
+    QPainter p(this);
+    p.setClipRect(contentsRect());
+    p.setPen(palette().color(QPalette::WindowText));
+    p.drawText(r, flags, shown);
+}
+
+// ---------------------------------------------------------------------------------------
+
+PanelFrame::PanelFrame(std::uint32_t back, QWidget* parent) : QFrame(parent) {
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, colourFor(back));
+    setPalette(pal);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void PanelFrame::paintEvent(QPaintEvent*) {
+    // An etched rectangle, starting half a line down as a group box without a title does.
+    QPainter p(this);
+    const int top = fontMetrics().height() / 2;
+    const QRect r = rect().adjusted(0, top, -2, -2);
+    p.setPen(QColor(128, 128, 128));
+    p.drawRect(r);
+    p.setPen(QColor(255, 255, 255));
+    p.drawRect(r.translated(1, 1));
+}
+
+// ---------------------------------------------------------------------------------------
+
+PanelPicture::PanelPicture(QWidget* parent) : QLabel(parent) { setFocusPolicy(Qt::NoFocus); }
+
+void PanelPicture::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->accept();
+    emit doubleClicked();
+}
+
+}  // namespace panel
