@@ -13,7 +13,7 @@ namespace {
 // Walks a text with blanks, tabs and line feeds invisible: they may stand anywhere, between
 // digits, after a sign or inside the &H and &O prefixes, and are never part of a number.
 class Reader {
-public:
+  public:
     explicit Reader(std::string_view text) : text_(text) {}
 
     // The next significant character, upper-cased for ASCII letters; '\0' at the end.
@@ -26,14 +26,16 @@ public:
 
     void advance() { ++pos_; }
 
-private:
+  private:
     static bool isSkipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
     std::string_view text_;
     std::size_t pos_ = 0;
 };
 
-bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDecimalDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int digitValue(char c) {
     if (isDecimalDigit(c)) return c - '0';

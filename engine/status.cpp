@@ -17,6 +17,7 @@ struct StatusRow {
     std::string_view caption;
 };
 
+// clang-format off
 constexpr StatusRow kOperatingState[] = {
     {" 0 0", " Power ON"},
     {" 8 0", " Stand by"},
@@ -65,6 +66,7 @@ constexpr StatusRow kLampModeShared[] = {
     {" 2 0", " All OFF : 1 Lamp mode(No2 USE)"},
     {" 2 2", " No2 ON  : 1 Lamp mode(No2 USE)"},
 };
+// clang-format on
 
 // R[first..last] with positions counted from 1; shorter or empty where R ends earlier.
 std::string_view positions(std::string_view r, std::size_t first, std::size_t last) {
@@ -116,7 +118,9 @@ std::optional<std::string> decodeMuteAndSignal(std::string_view r) {
     return lookUp(kMuteAndSignal, r, 4);
 }
 
-std::optional<std::string> decodeAsReceived(std::string_view r) { return std::string(r); }
+std::optional<std::string> decodeAsReceived(std::string_view r) {
+    return std::string(r);
+}
 
 std::optional<std::string> decodePressure(std::string_view r) {
     const std::optional<int> hPa = pressureHpa(r);

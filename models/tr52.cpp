@@ -4,8 +4,8 @@ namespace models {
 
 namespace {
 
-// Without the "INPUT SIGNAL" frame and the two DVI keys, "INPUT MODE SET" moves right and
-// narrows, and the input-source frame ends after the "PC2" row.
+// "INPUT MODE SET" sits further right with a narrower "PC1" key; the input-source frame, which
+// lacks the two DVI keys here, is narrower.
 constexpr GeometryOverride kOverrides[] = {
     {.control = "Frame2", .left = 2400, .width = 2655},
     {.control = "Command27", .width = 495},

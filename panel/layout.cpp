@@ -21,34 +21,47 @@ constexpr std::uint32_t kSelectOrange = 0xFF8000;
 constexpr std::uint32_t kApricot = 0xFFC080;
 constexpr std::uint32_t kWhite = 0xFFFFFF;
 
+constexpr ControlRow control(std::string_view name, Kind kind, std::string_view in,
+                             std::string_view caption, int left, int top, int width, int height,
+                             std::uint32_t back, FontCode font, Align align) {
+    ControlRow row{name, kind, in, caption, left, top, width, height, back};
+    row.font = font;
+    row.align = align;
+    return row;
+}
+
 constexpr ControlRow frame(std::string_view name, std::string_view in, int left, int top, int width,
                            int height) {
-    return {name, Kind::Frame, in, "", left, top, width, height, kGrey};
+    return control(name, Kind::Frame, in, "", left, top, width, height, kGrey, FontCode::W,
+                   Align::Center);
 }
 
 constexpr ControlRow label(std::string_view name, std::string_view in, std::string_view caption,
                            int left, int top, int width, int height, FontCode font, Align align) {
-    return {name, Kind::Label, in, caption, left, top, width, height, kGrey, kBlack, font, align};
+    return control(name, Kind::Label, in, caption, left, top, width, height, kGrey, font, align);
 }
 
 constexpr ControlRow button(std::string_view name, std::string_view in, std::string_view caption,
                             int left, int top, int width, int height, std::uint32_t back,
                             FontCode font) {
-    return {name,  Kind::Button, in,   caption, left, top,
-            width, height,       back, kBlack,  font, Align::Center};
+    return control(name, Kind::Button, in, caption, left, top, width, height, back, font,
+                   Align::Center);
 }
 
 constexpr ControlRow option(std::string_view name, std::string_view in, std::string_view caption,
                             int left, int top, int width, int height) {
-    return {name,  Kind::Option, in,    caption, left,        top,
-            width, height,       kGrey, kBlack,  FontCode::W, Align::Left};
+    return control(name, Kind::Option, in, caption, left, top, width, height, kGrey, FontCode::W,
+                   Align::Left);
 }
 
 // The three display boxes: white, bordered, empty until the engine writes them.
 constexpr ControlRow display(std::string_view name, int left, int top, int width, int height,
                              FontCode font, std::uint32_t text) {
-    return {name,   Kind::Label, "Frame9", "",   left,        top, width,
-            height, kWhite,      text,     font, Align::Left, true};
+    ControlRow row = control(name, Kind::Label, "Frame9", "", left, top, width, height, kWhite,
+                             font, Align::Left);
+    row.text = text;
+    row.border = true;
+    return row;
 }
 
 constexpr ControlRow only(models::ModelMask mask, ControlRow row) {
@@ -174,7 +187,7 @@ constexpr ControlRow kRows[] = {
     selected(option("Option9", "Frame13", "19200", 120, 240, 1095, 255)),
     option("Option10", "Frame13", "9600", 1440, 240, 975, 300),
 
-    {"Image1", Kind::Picture, "Form1", "", 8160, 120, 1200, 390, kGrey},
+    control("Image1", Kind::Picture, "Form1", "", 8160, 120, 1200, 390, kGrey, W, kLeft),
 
     // Data area.
     frame("Frame9", "Form1", 45, 4920, 6312, 1290),
@@ -216,8 +229,7 @@ constexpr ControlRow kRows[] = {
 
     frame("Frame15", "Form1", 120, 8040, 7215, 570),
     label("Label26", "Frame15", "CMD", 120, 240, 495, 255, G10, kLeft),
-    {"Text1", Kind::TextBox, "Frame15", "", 600, 165, 5055, 345, kSystemWindow, kBlack, G10B,
-     kLeft},
+    control("Text1", Kind::TextBox, "Frame15", "", 600, 165, 5055, 345, kSystemWindow, G10B, kLeft),
     button("Command95", "Frame15", "SEND", 5760, 240, 735, 255, kGreen, W),
     button("Command96", "Frame15", "CLS", 6480, 240, 615, 255, kRed, W),
 

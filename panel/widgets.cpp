@@ -89,7 +89,8 @@ void PanelButton::paintEvent(QPaintEvent* event) {
     const QRect textRect = r.adjusted(2, 2, -2, -2).translated(sunken ? 1 : 0, sunken ? 1 : 0);
     p.setPen(palette().color(QPalette::ButtonText));
     p.setFont(font());
-    p.drawText(textRect, Qt::AlignCenter | Qt::TextSingleLine, text());
+    // A caption too wide for the face breaks at its blanks, as a classic button does.
+    p.drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, text());
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
         focus.initFrom(this);

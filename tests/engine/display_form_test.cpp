@@ -11,6 +11,9 @@ namespace {
 
 using namespace std::string_literals;
 
+const std::string kAck = "\x06";
+const std::string kDc4 = "\x14";
+
 struct DisplayCase {
     std::string text;
     std::string expected;
@@ -26,9 +29,9 @@ TEST(DisplayForm, RendersEachCharacterAsItsToken) {
         {"CF FANSPEED MAX\r", " C F   F A N S P E E D   M A X CR "},
         {"abc z", " a b c   z "},
         {"{|}~", " ? ? ? ? "},
-        {"\x06" "00\r", " ACK 0 0 CR "},
+        {kAck + "00\r", " ACK 0 0 CR "},
         {"\x14", " &"},
-        {"\x14" "A\x14\x14", " &A &&"},
+        {kDc4 + "A\x14\x14", " &A &&"},
         {"&", " & "},
         {"\n\r", " LF CR "},
         // The edges of every row of the token table.
@@ -60,11 +63,7 @@ TEST(DisplayForm, PrintableCharacterKStandsAtPosition2K) {
 
 TEST(DisplayForm, AppendingPiecesEqualsRenderingTheWhole) {
     const std::string texts[] = {
-        "",
-        "00\r",
-        "CF FANSPEED MAX\r",
-        "\x06\x14\r\n\x01{\x80\xff" "A z"s,
-        "\0\0\x14"s,
+        "", "00\r", "CF FANSPEED MAX\r", "\x06\x14\r\n\x01{\x80\xff"s + "A z", "\0\0\x14"s,
     };
     for (const std::string& text : texts) {
         for (std::size_t split = 0; split <= text.size(); ++split) {

@@ -12,6 +12,9 @@ namespace {
 
 using namespace std::string_literals;
 
+const std::string kAck = "\x06";
+const std::string kDc4 = "\x14";
+
 constexpr engine::LampModeTexts kTR27KLamp{" OFF", " ON"};
 constexpr engine::LampModeTexts kTR52Lamp{" All OFF : 2 Lamp mode", " No1 ON  : 2 Lamp mode"};
 
@@ -99,10 +102,10 @@ TEST(DecodeStatus, KeyIsTheStartOfTheRenderedReply) {
         {"CRA", "04\r", std::nullopt},
         // An acknowledgement, an error mark or a non-printable character first shifts the
         // tokens and matches no row.
-        {"CR0", "\x06" "00\r", std::nullopt},
-        {"CR1", "\x06" "3\r", std::nullopt},
+        {"CR0", kAck + "00\r", std::nullopt},
+        {"CR1", kAck + "3\r", std::nullopt},
         {"CR0", "?\r", std::nullopt},
-        {"CR0", "\x14" "00\r", std::nullopt},
+        {"CR0", kDc4 + "00\r", std::nullopt},
         {"CR0", "\r00\r", std::nullopt},
         {"CR0", " 00\r", std::nullopt},
     };
@@ -153,7 +156,7 @@ TEST(DecodeStatus, LampHoursShowTheFirst38CharactersOfTheRendering) {
         {"CR3", "", "  Hour Use"},
         {"CR3", "ABCDEFGHIJKLMNOPQRS", " A B C D E F G H I J K L M N O P Q R S Hour Use"},
         {"CR3", "ABCDEFGHIJKLMNOPQRST\r", " A B C D E F G H I J K L M N O P Q R S Hour Use"},
-        {"CR3", "\x06" "12\r", " ACK 1 2 CR  Hour Use"},
+        {"CR3", kAck + "12\r", " ACK 1 2 CR  Hour Use"},
     };
     for (const StatusCase& c : cases) {
         EXPECT_EQ(decode(c.query, c.received), c.caption) << "reply " << c.received;
@@ -162,8 +165,7 @@ TEST(DecodeStatus, LampHoursShowTheFirst38CharactersOfTheRendering) {
 
 TEST(DecodeStatus, TemperaturesTakeThreeRangesOfTheRendering) {
     const StatusCase cases[] = {
-        {"CR6", "0123456789ABCDEFG\r",
-         "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3= C D E F G C"},
+        {"CR6", "0123456789ABCDEFG\r", "  S1= 0 1 2 3 4 C  ,   S2=  7 8 9 A C , S3= C D E F G C"},
         {"CR6", "", "  S1=  C  ,   S2=  C , S3= C"},
         {"CR6", "1\r", "  S1= 1 CR  C  ,   S2=  C , S3= C"},
         // R of 14 characters ends just before S2; of 15 gives S2 its first character.
@@ -172,7 +174,7 @@ TEST(DecodeStatus, TemperaturesTakeThreeRangesOfTheRendering) {
         // R of 24 characters ends just before S3; of 25 gives S3 its first character.
         {"CR6", "123456789AB\x14", "  S1= 1 2 3 4 5 C  ,   S2=  8 9 A B C , S3= C"},
         {"CR6", "123456789ABC", "  S1= 1 2 3 4 5 C  ,   S2=  8 9 A B C , S3=  C"},
-        {"CR6", "\x14\x14" "345", "  S1= &&3 4 5  C  ,   S2=  C , S3= C"},
+        {"CR6", kDc4 + kDc4 + "345", "  S1= &&3 4 5  C  ,   S2=  C , S3= C"},
     };
     for (const StatusCase& c : cases) {
         EXPECT_EQ(decode(c.query, c.received), c.caption) << "reply " << c.received;

@@ -1,0 +1,153 @@
+// The window as built for each model: geometry, containers, start visibility, tab order,
+// faces and colours, measured on the real widgets.
+#include <gtest/gtest.h>
+
+#include <QFontInfo>
+#include <QImage>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "panel/layout.h"
+#include "tests/support/panel_fixture.h"
+
+namespace {
+
+class Window : public ::testing::TestWithParam<const models::Model*> {
+protected:
+    Window() : p(*GetParam()) { p.form->show(); }
+    PanelFixture p;
+};
+
+QString qs(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+TEST_P(Window, ControlsStandInTheirContainersAtTheirPixelPlaces) {
+    const models::Model& model = *GetParam();
+    for (const panel::ControlRow& row : panel::layoutRows()) {
+        QWidget* w = p.control(row.name);
+        const auto placed = panel::place(row.name, model);
+        if (!placed) {
+            EXPECT_EQ(w, nullptr) << row.name;
+            continue;
+        }
+        ASSERT_NE(w, nullptr) << row.name;
+        QWidget* container = row.container == "Form1" ? p.form.get() : p.control(row.container);
+        EXPECT_EQ(w->parentWidget(), container) << row.name;
+        EXPECT_EQ(w->geometry(),
+                  QRect(panel::toPixels(placed->left), panel::toPixels(placed->top),
+                        panel::toPixels(placed->width), panel::toPixels(placed->height)))
+            << row.name;
+        // The window's client area is cut by its height; its design size is what counts.
+        const QRect room = container == p.form.get()
+                               ? QRect(0, 0, panel::toPixels(panel::kClientWidth),
+                                       panel::toPixels(panel::kClientHeight))
+                               : container->rect();
+        EXPECT_TRUE(room.contains(w->geometry())) << row.name << " leaves " << row.container;
+    }
+}
+
+TEST_P(Window, TwipsBecomePixelsAtFifteenToOne) {
+    EXPECT_EQ(panel::toPixels(9495), 633);
+    EXPECT_EQ(panel::toPixels(5616), 374);
+    EXPECT_EQ(panel::toPixels(5350), 357);
+    EXPECT_EQ(panel::toPixels(9100), 607);
+    EXPECT_EQ(p.form->width(), 633);
+}
+
+TEST_P(Window, OuterHeightCountsTheFrame) {
+    const int frame = p.form->frameGeometry().height() - p.form->geometry().height();
+    EXPECT_GT(frame, 0) << "the platform draws a frame";
+    for (int twips : {5350, 6645, 7200, 9100}) {
+        p.form->setOuterHeight(twips);
+        EXPECT_EQ(p.form->frameGeometry().height(), panel::toPixels(twips)) << twips;
+        EXPECT_EQ(p.form->height(), panel::toPixels(twips) - frame) << twips;
+        EXPECT_EQ(p.form->width(), 633) << twips;
+    }
+}
+
+TEST_P(Window, SettingsFrameAndDataKeyStartHidden) {
+    const models::Model& model = *GetParam();
+    EXPECT_EQ(p.form->windowTitle(), qs(model.caption));
+    for (const panel::ControlRow& row : panel::layoutRows()) {
+        QWidget* w = p.control(row.name);
+        if (!w) continue;
+        const bool inSettingsFrame = row.container == "Frame8" || row.container == "Frame13";
+        EXPECT_EQ(w->isVisible(), !row.hiddenAtStart && !inSettingsFrame) << row.name;
+    }
+    // Frame8 lies over "COM" and covers it.
+    EXPECT_TRUE(p.form->Frame8->geometry().contains(p.control("Command33")->geometry()));
+}
+
+TEST_P(Window, TabOrderRunsFromPowerOnThroughEveryFocusableControl) {
+    const models::Model& model = *GetParam();
+    std::vector<QString> expected;
+    for (std::string_view name : panel::tabOrder()) {
+        if (p.control(name)) expected.push_back(qs(name));
+    }
+    std::vector<QString> chain;
+    QWidget* w = p.control("Command17");
+    do {
+        if (w->focusPolicy() & Qt::TabFocus) chain.push_back(w->objectName());
+        w = w->nextInFocusChain();
+    } while (w != p.control("Command17") && chain.size() < 200);
+    EXPECT_EQ(chain, expected) << model.name;
+    EXPECT_EQ(p.control("Label22")->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(p.control("Frame1")->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_P(Window, FacesResolveToTheGothicFamilies) {
+    struct Case {
+        const char* control;
+        const char* family;
+        double points;
+        bool bold;
+    };
+    for (const Case& c : {Case{"Command1", "IPAGothic", 9, true},     // W
+                          Case{"Command6", "IPAGothic", 9, false},    // G9
+                          Case{"Label23", "IPAGothic", 8.25, false},  // G8
+                          Case{"Command44", "IPAGothic", 8.25, true}, // G8B
+                          Case{"Label26", "IPAGothic", 9.75, false},  // G10
+                          Case{"Text1", "IPAGothic", 9.75, true},     // G10B
+                          Case{"Command31", "IPAPGothic", 9, false},  // P9
+                          Case{"Command17", "IPAPGothic", 9, true},   // P9B
+                          Case{"Label11", "IPAPGothic", 9.75, true}}) {
+        const QFontInfo info(p.control(c.control)->font());
+        EXPECT_EQ(info.family(), c.family) << c.control;
+        EXPECT_NEAR(info.pointSizeF(), c.points, 0.26) << c.control;
+        EXPECT_EQ(info.bold(), c.bold) << c.control;
+        EXPECT_FALSE(info.italic()) << c.control;
+    }
+}
+
+TEST_P(Window, ButtonFacesAreFlatInTheirTableColour) {
+    for (const panel::ControlRow& row : panel::layoutRows()) {
+        auto* w = qobject_cast<panel::PanelButton*>(p.control(row.name));
+        if (!w || row.back == panel::kSystemButtonFace || !w->isVisible()) continue;
+        const QImage face = w->grab().toImage();
+        const QColor want = panel::colourFor(row.back);
+        // Just inside the bevel, left of any caption, at the top and bottom of the face.
+        for (QPoint at : {QPoint(3, 3), QPoint(3, face.height() - 4)}) {
+            EXPECT_EQ(face.pixelColor(at), want) << row.name << " at " << at.x() << "," << at.y();
+        }
+    }
+}
+
+TEST_P(Window, DisplayBoxesClipLongTextsInsteadOfGrowing) {
+    const QRect before = p.form->Label12->geometry();
+    p.form->Label12->setText(std::string(5000, 'W'));
+    p.form->Label12->repaint();
+    EXPECT_EQ(p.form->Label12->geometry(), before);
+    const QImage shot = p.form->Label12->grab().toImage();
+    EXPECT_EQ(shot.size(), before.size());
+}
+
+TEST_P(Window, PictureIsEightyByTwentySix) {
+    const auto* picture = p.form->Image1;
+    EXPECT_EQ(picture->pixmap().size(), QSize(80, 26));
+    EXPECT_EQ(picture->pixmap().toImage().hasAlphaChannel(), false);
+    EXPECT_FALSE(p.form->windowIcon().isNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, Window, ::testing::Values(&models::kTR27K, &models::kTR52),
+                         [](const auto& info) { return std::string(info.param->name); });
+
+}  // namespace
