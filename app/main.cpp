@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "app/form1.h"
+#include "app/quit_on_signal.h"
 #include "app/timers.h"
 #include "link/qt_serial_port.h"
 #include "models/model.h"
@@ -18,8 +19,12 @@ int main(int argc, char* argv[]) {
 
     QtTimerSource timers;
     Form1 form(model, std::make_unique<serial::QtSerialPort>(), timers);
+    quitOnTerminationSignals(&form);
     form.guarded([&form] { form.Form_Load(); });
     form.show();
     form.controls().find("Command17")->setFocus();
-    return app.exec();
+    const int status = app.exec();
+    // However the loop ended, the window's shut-down closes the port.
+    if (form.isVisible()) form.close();
+    return status;
 }

@@ -39,20 +39,23 @@ void appendDisplayTokens(std::string& out, std::string_view text) {
     if (added == 0) return;
 
     const std::size_t start = out.size();
-    // resize() grows the capacity geometrically, so rendering a text piece by piece stays
-    // linear in its total length.
-    out.resize(start + added);
+    // Every token is written as four bytes and the tail cut off afterwards: a fixed-size copy
+    // is a single store. resize() grows the capacity geometrically, so rendering a text piece
+    // by piece stays linear in its total length.
+    out.resize(start + added + sizeof(Token::text) - 1);
     char* dst = out.data() + start;
     for (char c : text) {
         const Token& token = kTokens[static_cast<unsigned char>(c)];
-        std::memcpy(dst, token.text, token.size);
+        std::memcpy(dst, token.text, sizeof(token.text));
         dst += token.size;
     }
+    out.resize(start + added);
 }
 
 std::string displayForm(std::string_view text) {
     std::string out;
-    out.reserve(1 + 2 * text.size());
+    // Room for a text of two-character tokens and the four-byte writes of appendDisplayTokens.
+    out.reserve(1 + 2 * text.size() + sizeof(Token::text) - 1);
     out.push_back(' ');
     appendDisplayTokens(out, text);
     return out;

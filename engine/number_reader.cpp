@@ -1,7 +1,8 @@
-#include <locale.h>
-#include <stdlib.h>
 
 #include <cstddef>
+#include <limits>
+#include <locale>
+#include <sstream>
 #include <string>
 
 #include "engine/status.h"
@@ -55,10 +56,20 @@ double readRadixDigits(Reader& in, int radix) {
     return value;
 }
 
-// The decimal point is '.' whatever locale the application has set, hence the fixed C locale.
+// The decimal point is '.' whatever locale the application has set, hence the classic locale.
+// A value beyond the range of double becomes an infinity, one too small for it 0.
 double parseCleanDecimal(const std::string& clean) {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return strtod_l(clean.c_str(), nullptr, cLocale);
+    std::istringstream in(clean);
+    in.imbue(std::locale::classic());
+    double value = 0.0;
+    in >> value;
+    if (in.fail()) {
+        constexpr double kMax = std::numeric_limits<double>::max();
+        if (value == kMax) return std::numeric_limits<double>::infinity();
+        if (value == -kMax) return -std::numeric_limits<double>::infinity();
+        return 0.0;
+    }
+    return value;
 }
 
 }  // namespace

@@ -42,8 +42,7 @@ bool endsWith(std::string_view text, std::string_view end) {
 }
 
 constexpr std::string_view kQueries[] = {
-    "CR0", "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7",
-    "cr0", "CR2", "C00", "",
+    "CR0", "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7", "cr0", "CR2", "C00", "",
 };
 
 constexpr engine::LampModeTexts kLampTables[] = {
@@ -88,7 +87,9 @@ std::string withoutBlanks(std::string_view text) {
     return out;
 }
 
-bool sameNumber(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+bool sameNumber(double a, double b) {
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
 
 }  // namespace
 
@@ -117,8 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                        lamp) == caption,
                   "a prefix in front of the query changes nothing");
             // The decoders also take texts that no display form produces.
-            const std::optional<std::string> raw =
-                engine::decodeStatus(outCommand, "", text, lamp);
+            const std::optional<std::string> raw = engine::decodeStatus(outCommand, "", text, lamp);
             if (query == "CR9") check(raw && *raw == text, "CR9 passes any R through");
         }
         // The query is recognised from outCommand alone, whatever it holds.

@@ -1,0 +1,8 @@
+#pragma once
+
+class QObject;
+
+// Makes SIGINT, SIGTERM and SIGHUP end the event loop as the close box does, so that the
+// window's shut-down runs and the serial port and its lock file are released. Does nothing
+// where the platform has no such signals.
+void quitOnTerminationSignals(QObject* parent);
