@@ -1,0 +1,52 @@
+// The receive path of the window: bytes arriving one receive event at a time, each shown in
+// RXD and decoded, for reply windows of 100 to 30000 characters. Linear growth of the total
+// time means constant work per received byte.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QLineEdit>
+
+#include "app/form1.h"
+#include "panel/widgets.h"
+#include "tests/support/fake_port.h"
+#include "tests/support/virtual_clock.h"
+
+namespace {
+
+void receiveOneByteAtATime(benchmark::State& state, const char* query, char byte) {
+    VirtualClock clock;
+    auto owned = std::make_unique<FakePort>();
+    FakePort* port = owned.get();
+    Form1 form(models::kTR27K, std::move(owned), clock, [](const std::string&) {});
+    form.Form_Load();
+    const std::string one(1, byte);
+    for (auto _ : state) {
+        form.Text1->setText(query);
+        form.Command95_Click();
+        for (int64_t i = 0; i < state.range(0); ++i) port->receive(one);
+        benchmark::DoNotOptimize(form.Label12->text().size());
+        clock.advance(3000);  // ends the reply window
+    }
+    state.SetComplexityN(state.range(0));
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_ReceiveStatusReply(benchmark::State& state) { receiveOneByteAtATime(state, "CR0", '0'); }
+void BM_ReceiveLampHours(benchmark::State& state) { receiveOneByteAtATime(state, "CR3", '7'); }
+void BM_ReceiveUnqueried(benchmark::State& state) { receiveOneByteAtATime(state, "C00", 'A'); }
+
+BENCHMARK(BM_ReceiveStatusReply)->RangeMultiplier(10)->Range(100, 30000)->Complexity();
+BENCHMARK(BM_ReceiveLampHours)->RangeMultiplier(10)->Range(100, 30000)->Complexity();
+BENCHMARK(BM_ReceiveUnqueried)->RangeMultiplier(10)->Range(100, 30000)->Complexity();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    panel::installFontSubstitutions();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
