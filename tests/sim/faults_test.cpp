@@ -1,12 +1,12 @@
 // Control lines, fault settings and how a reply is cut into timed pieces.
 
+#include "tools/projector-sim/faults.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 #include <string_view>
-
-#include "tools/projector-sim/faults.h"
 
 namespace {
 
@@ -57,9 +57,10 @@ TEST(ControlLine, AcceptedLinesAndTheirValues) {
 
 TEST(ControlLine, RejectedLinesSayWhy) {
     for (std::string_view line :
-         {"", "   ", "frobnicate", "noreply", "noreply yes", "noreply on off", "delay",
-          "delay -5", "delay 5ms", "split 3", "split 3 x", "state", "state 100", "state G1",
-          "state -1", "hangup now", "count 2", "baud", "baud 0", "hangup-after", "NOREPLY on"}) {
+         {"",          "   ",          "frobnicate", "noreply",    "noreply yes", "noreply on off",
+          "delay",     "delay -5",     "delay 5ms",  "split 3",    "split 3 x",   "state",
+          "state 100", "state G1",     "state -1",   "hangup now", "count 2",     "baud",
+          "baud 0",    "hangup-after", "NOREPLY on"}) {
         const auto parsed = parseControlLine(line);
         EXPECT_FALSE(parsed.command.has_value()) << "\"" << line << "\"";
         EXPECT_FALSE(parsed.error.empty()) << "\"" << line << "\"";

@@ -1,11 +1,11 @@
 // The simulated projector's replies and state, on a fake clock (plain milliseconds).
 
+#include "tools/projector-sim/projector.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <string_view>
-
-#include "tools/projector-sim/projector.h"
 
 namespace {
 
@@ -94,10 +94,10 @@ TEST(ProjectorState, InputFollowsTheInputKeysAndTheSourceRows) {
         std::string_view key;
         std::string_view input;
     };
-    for (const Case& c : {Case{"C06", "2\r"}, Case{"C07", "3\r"}, Case{"C05", "1\r"},
-                          Case{"C25", "2\r"}, Case{"C24", "2\r"}, Case{"C26", "2\r"},
-                          Case{"C32", "3\r"}, Case{"C33", "3\r"}, Case{"C34", "3\r"},
-                          Case{"C50", "1\r"}, Case{"C53", "1\r"}}) {
+    for (const Case& c :
+         {Case{"C06", "2\r"}, Case{"C07", "3\r"}, Case{"C05", "1\r"}, Case{"C25", "2\r"},
+          Case{"C24", "2\r"}, Case{"C26", "2\r"}, Case{"C32", "3\r"}, Case{"C33", "3\r"},
+          Case{"C34", "3\r"}, Case{"C50", "1\r"}, Case{"C53", "1\r"}}) {
         p.answer(c.input == "3\r" ? "C05" : "C07", 0);  // start from another input
         ASSERT_EQ(p.answer(c.key, 0), kAck) << c.key;
         EXPECT_EQ(p.answer("CR1", 0), c.input) << c.key;
@@ -207,7 +207,9 @@ TEST(ProjectorCommands, EveryKnownCommandIsAnsweredAndNeverWithTheUnknownMark) {
             EXPECT_NE(reply, kUnknown) << projector_sim::modelName(model) << " " << command;
             ASSERT_FALSE(reply.empty());
             EXPECT_EQ(reply.back(), '\r') << command;
-            if (!command.starts_with("CR")) EXPECT_EQ(reply, kAck) << command;
+            if (!command.starts_with("CR")) {
+                EXPECT_EQ(reply, kAck) << command;
+            }
         }
     }
 }
@@ -229,12 +231,32 @@ TEST(ProjectorCommands, ModelOnlyCommandsAreUnknownToTheOtherModel) {
 TEST(ProjectorCommands, ButtonAndHoldKeyCommandsOfBothModels) {
     for (Model model : {Model::TR27K, Model::TR52}) {
         auto p = makeProjector(model);
-        for (std::string_view command :
-             {"C1C", "C1D", "C89", "C8A", "C1E", "C19", "CF KEYDIS NONE", "CF KEYDIS RC",
-              "CF KEYDIS KEY", "CF FANSPEED MAX", "CF FANSPEED NOR", "C09", "C0A", "C20", "C21",
-              "C30", "C31", "C8E", "C8F", "C3F", "C3C", "C3D", "C3B", "C3A"}) {
-            EXPECT_EQ(p.answer(command, 0), kAck) << projector_sim::modelName(model) << " "
-                                                  << command;
+        for (std::string_view command : {"C1C",
+                                         "C1D",
+                                         "C89",
+                                         "C8A",
+                                         "C1E",
+                                         "C19",
+                                         "CF KEYDIS NONE",
+                                         "CF KEYDIS RC",
+                                         "CF KEYDIS KEY",
+                                         "CF FANSPEED MAX",
+                                         "CF FANSPEED NOR",
+                                         "C09",
+                                         "C0A",
+                                         "C20",
+                                         "C21",
+                                         "C30",
+                                         "C31",
+                                         "C8E",
+                                         "C8F",
+                                         "C3F",
+                                         "C3C",
+                                         "C3D",
+                                         "C3B",
+                                         "C3A"}) {
+            EXPECT_EQ(p.answer(command, 0), kAck)
+                << projector_sim::modelName(model) << " " << command;
         }
     }
 }
@@ -242,8 +264,8 @@ TEST(ProjectorCommands, ButtonAndHoldKeyCommandsOfBothModels) {
 TEST(ProjectorCommands, AnythingElseGetsTheUnknownMark) {
     auto p = makeProjector();
     for (std::string_view command :
-         {"", "C99", "C0", "C000", "cr0", "c00", "CR2", "CR5", "CR8", "CR", "CR0 ", " CR0",
-          "\nCR0", "CR pressure", "CF LOGOCAPTURE", "CF FANSPEED", "CF  FANSPEED MAX", "C8G"}) {
+         {"", "C99", "C0", "C000", "cr0", "c00", "CR2", "CR5", "CR8", "CR", "CR0 ", " CR0", "\nCR0",
+          "CR pressure", "CF LOGOCAPTURE", "CF FANSPEED", "CF  FANSPEED MAX", "C8G"}) {
         EXPECT_EQ(p.answer(command, 0), kUnknown) << "\"" << command << "\"";
     }
     // An unknown command changes nothing.

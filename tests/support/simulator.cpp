@@ -35,15 +35,24 @@ int msUntil(Clock::time_point deadline) {
 
 speed_t speedOf(int baud) {
     switch (baud) {
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        default: throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            throw std::runtime_error("unsupported baud rate " + std::to_string(baud));
     }
 }
 
@@ -69,8 +78,8 @@ Simulator::Simulator(Options options) : options_(std::move(options)) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    const int rc = posix_spawn(&pid_, options_.binary.c_str(), &actions, nullptr, argv.data(),
-                               environ);
+    const int rc =
+        posix_spawn(&pid_, options_.binary.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (rc != 0) {
@@ -174,11 +183,28 @@ long numberAfter(const std::vector<std::string>& lines, std::string_view prefix)
 
 }  // namespace
 
-long Simulator::commandCount() { return numberAfter(control("count"), "COUNT "); }
+long Simulator::commandCount() {
+    return numberAfter(control("count"), "COUNT ");
+}
 
-long Simulator::garbledBytes() { return numberAfter(control("garbled"), "GARBLED "); }
+long Simulator::garbledBytes() {
+    return numberAfter(control("garbled"), "GARBLED ");
+}
 
-void Simulator::hangup() { control("hangup"); }
+bool Simulator::waitForClient(bool open, std::chrono::milliseconds timeout) {
+    const std::string wanted = open ? "CLIENT open" : "CLIENT closed";
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto lines = control("client");
+        if (std::find(lines.begin(), lines.end(), wanted) != lines.end()) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+void Simulator::hangup() {
+    control("hangup");
+}
 
 std::string Simulator::plug() {
     for (const auto& line : control("plug")) {
@@ -230,17 +256,22 @@ void SerialClient::write(std::string_view bytes) {
     }
 }
 
-std::string SerialClient::readUntil(char terminator, std::chrono::milliseconds timeout) {
-    return read(Clock::now() + timeout, terminator);
+std::string SerialClient::readUntil(char terminator, std::chrono::milliseconds timeout, int count) {
+    return read(Clock::now() + timeout, terminator, count);
 }
 
 std::string SerialClient::readFor(std::chrono::milliseconds period) {
-    return read(Clock::now() + period, std::nullopt);
+    return read(Clock::now() + period, std::nullopt, 0);
 }
 
-std::string SerialClient::read(Clock::time_point deadline, std::optional<char> terminator) {
+std::string SerialClient::read(Clock::time_point deadline, std::optional<char> terminator,
+                               int count) {
     std::string received;
-    while (!terminator || received.empty() || received.back() != *terminator) {
+    auto complete = [&] {
+        return terminator && !received.empty() && received.back() == *terminator &&
+               std::count(received.begin(), received.end(), *terminator) >= count;
+    };
+    while (!complete()) {
         pollfd fd{fd_, POLLIN, 0};
         const int ready = poll(&fd, 1, msUntil(deadline));
         if (ready < 0 && errno == EINTR) continue;

@@ -19,12 +19,12 @@ namespace sim_support {
 using namespace std::chrono_literals;
 
 class Simulator {
-public:
+  public:
     struct Options {
-        std::string binary;              // path of projector-sim
-        std::string model = "TR27K";     // --model
-        std::string link;                // --link, empty for none; removed by the destructor
-        std::vector<std::string> args;   // further command-line options, e.g. {"--warmup", "0"}
+        std::string binary;             // path of projector-sim
+        std::string model = "TR27K";    // --model
+        std::string link;               // --link, empty for none; removed by the destructor
+        std::vector<std::string> args;  // further command-line options, e.g. {"--warmup", "0"}
         std::chrono::milliseconds startTimeout = 5s;
     };
 
@@ -46,13 +46,15 @@ public:
     // Sends one control line and waits for its "OK". Lines printed before it (such as "COUNT 3"
     // or "PATH ...") are returned. Throws std::runtime_error on "ERR", on timeout and if the
     // child has gone.
-    std::vector<std::string> control(std::string_view line,
-                                     std::chrono::milliseconds timeout = 5s);
+    std::vector<std::string> control(std::string_view line, std::chrono::milliseconds timeout = 5s);
 
     // Commands received so far ("count").
     long commandCount();
     // Bytes received at a line setting the projector does not listen at ("garbled").
     long garbledBytes();
+    // Waits until the simulator sees a client holding the device open (open true) or none
+    // (false); false on timeout. The simulator notices an open or close within about 10 ms.
+    bool waitForClient(bool open, std::chrono::milliseconds timeout = 5s);
     // "hangup": the device vanishes.
     void hangup();
     // "plug": a fresh device; returns its path (also devicePath() from then on).
@@ -62,7 +64,7 @@ public:
     // the same value.
     int stop();
 
-private:
+  private:
     std::optional<std::string> readLine(std::chrono::steady_clock::time_point deadline);
     void sendLine(std::string_view line);
 
@@ -77,7 +79,7 @@ private:
 // A raw 8N1 client of a serial device, as the panel opens it: the stand-in for the panel in the
 // simulator's own tests and in benchmarks.
 class SerialClient {
-public:
+  public:
     // Opens path raw at baud (9600, 19200, ...). Throws std::runtime_error on failure.
     SerialClient(const std::string& path, int baud);
     ~SerialClient();
@@ -87,9 +89,10 @@ public:
 
     void write(std::string_view bytes);
 
-    // Reads until the received bytes end with terminator or the timeout passes; returns what
-    // arrived (possibly nothing). Each read's result is recorded in chunks().
-    std::string readUntil(char terminator, std::chrono::milliseconds timeout = 2s);
+    // Reads until count terminators have arrived, the last one ending the received bytes, or
+    // the timeout passes; returns what arrived (possibly nothing). Each read's result is
+    // recorded in chunks().
+    std::string readUntil(char terminator, std::chrono::milliseconds timeout = 2s, int count = 1);
     // Reads whatever arrives within the period.
     std::string readFor(std::chrono::milliseconds period);
 
@@ -101,9 +104,9 @@ public:
     bool hungUp() const { return hungUp_; }
     int fd() const { return fd_; }
 
-private:
-    std::string read(std::chrono::steady_clock::time_point deadline,
-                     std::optional<char> terminator);
+  private:
+    std::string read(std::chrono::steady_clock::time_point deadline, std::optional<char> terminator,
+                     int count);
 
     int fd_ = -1;
     bool hungUp_ = false;
