@@ -1,0 +1,170 @@
+// The real window with the real serial adapter against the projector simulator on a
+// pseudo-terminal. Real time here: waits are bounded and poll the event loop.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QRadioButton>
+#include <QTest>
+#include <filesystem>
+#include <unistd.h>
+
+#include "app/form1.h"
+#include "link/qt_serial_port.h"
+#include "panel/widgets.h"
+#include "tests/support/simulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using sim_support::Simulator;
+
+// The adapter, counting the commands the panel writes.
+class CountingPort final : public serial::SerialPort {
+public:
+    CountingPort() {
+        inner_.onComm = [this] { if (onComm) onComm(); };
+        inner_.onLost = [this](const std::string& d) { if (onLost) onLost(d); };
+    }
+    void setCommPort(int n) override { inner_.setCommPort(n); }
+    int commPort() const override { return inner_.commPort(); }
+    void setSettings(const std::string& s) override { inner_.setSettings(s); }
+    std::string settings() const override { return inner_.settings(); }
+    void setPortOpen(bool open) override { inner_.setPortOpen(open); }
+    bool portOpen() const override { return inner_.portOpen(); }
+    void output(const std::string& bytes) override {
+        inner_.output(bytes);
+        ++commands;
+    }
+    std::string input() override { return inner_.input(); }
+    int commEvent() const override { return inner_.commEvent(); }
+    std::string devicePath() const override { return inner_.devicePath(); }
+
+    long commands = 0;
+
+private:
+    serial::QtSerialPort inner_;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    explicit EndToEnd(std::vector<std::string> args = {"--warmup", "1500", "--cooldown", "1500"})
+        : link_(std::filesystem::temp_directory_path() /
+                ("projector-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(serial_++))),
+          sim_(Simulator::Options{PROJECTOR_SIM_PATH, "TR27K", link_.string(), std::move(args)}) {
+        qputenv("PROJECTOR_COM1", QByteArray::fromStdString(link_.string()));
+        auto owned = std::make_unique<CountingPort>();
+        port_ = owned.get();
+        form_ = std::make_unique<Form1>(models::kTR27K, std::move(owned), timers_,
+                                        [this](const std::string& t) { warnings_.push_back(t); });
+        form_->guarded([this] { form_->Form_Load(); });
+        form_->show();
+    }
+    ~EndToEnd() override {
+        form_.reset();
+        qunsetenv("PROJECTOR_COM1");
+    }
+
+    void click(std::string_view name) {
+        qobject_cast<QAbstractButton*>(form_->controls().find(name))->click();
+    }
+    QPoint centreOf(std::string_view name) {
+        QWidget* w = form_->controls().find(name);
+        return w->mapTo(form_.get(), w->rect().center());
+    }
+    bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+        return QTest::qWaitFor(done, static_cast<int>(limit.count()));
+    }
+    bool statusBecomes(const std::string& text) {
+        return waitFor([&] { return form_->Label22->text() == text; });
+    }
+    // The STATUS key, once per reply window, until the status line reads `text`. A reply
+    // window lasts until Timer2 fires; a reply within it would be keyed by the first one.
+    bool pollStatus(const std::string& text, std::chrono::milliseconds limit = 8s) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            waitFor([&] { return !form_->timer(2).enabled(); });
+            click("Command44");
+            if (waitFor([&] { return form_->Label22->text() == text; }, 400ms)) return true;
+        }
+        return false;
+    }
+
+    static inline int serial_ = 0;
+    std::filesystem::path link_;
+    Simulator sim_;
+    QtTimerSource timers_;
+    CountingPort* port_ = nullptr;
+    std::vector<std::string> warnings_;
+    std::unique_ptr<Form1> form_;
+};
+
+TEST_F(EndToEnd, PowerOnAndTheStatusLineFollowsTheProjector) {
+    ASSERT_TRUE(port_->portOpen()) << (warnings_.empty() ? "" : warnings_.front());
+    EXPECT_EQ(port_->settings(), "19200,N,8,1");
+    click("Command44");
+    ASSERT_TRUE(statusBecomes(" Stand by"));
+    EXPECT_EQ(form_->Label12->text(), " 8 0 CR ");
+    click("Command17");
+    // The acknowledgement may join the status reply in one reply window.
+    ASSERT_TRUE(waitFor([&] { return form_->Label12->text().ends_with("ACK CR "); }));
+    EXPECT_TRUE(pollStatus(" Count down"));
+    EXPECT_TRUE(pollStatus(" Power ON"));
+    EXPECT_TRUE(warnings_.empty());
+}
+
+TEST_F(EndToEnd, HeldKeyIsCountedByTheProjector) {
+    const long before = sim_.commandCount();
+    QTest::mousePress(form_->windowHandle(), Qt::LeftButton, {}, centreOf("Command1"));
+    QTest::qWait(1100);
+    QTest::mouseRelease(form_->windowHandle(), Qt::LeftButton, {}, centreOf("Command1"));
+    const long sent = port_->commands;
+    EXPECT_GE(sent, 4);  // one at the press, then every 250 ms
+    EXPECT_LE(sent, 6);
+    ASSERT_TRUE(waitFor([&] { return sim_.commandCount() - before == sent; }, 3s))
+        << "sent " << sent << ", counted " << sim_.commandCount() - before;
+}
+
+TEST_F(EndToEnd, ReplySplitIntoPiecesIsShownWhole) {
+    sim_.control("split 1 40");
+    click("Command44");
+    // Each piece is its own receive event; the status is decoded as soon as the key is in.
+    ASSERT_TRUE(statusBecomes(" Stand by"));
+    EXPECT_TRUE(waitFor([&] { return form_->Label12->text() == " 8 0 CR "; }));
+}
+
+TEST_F(EndToEnd, NoReplyShowsXxxx) {
+    sim_.control("noreply on");
+    click("Command44");
+    EXPECT_TRUE(waitFor([&] { return form_->Label12->text() == " X X X X"; }, 2s));
+    EXPECT_EQ(form_->Label22->text(), "");
+}
+
+TEST_F(EndToEnd, HangUpIsReportedOnceAndChoosingThePortAgainRecovers) {
+    ASSERT_TRUE(sim_.waitForClient(true));
+    sim_.hangup();
+    ASSERT_TRUE(waitFor([&] { return !warnings_.empty(); }));
+    EXPECT_FALSE(port_->portOpen());
+    QTest::qWait(300);  // no storm of reports, no spinning
+    EXPECT_EQ(warnings_.size(), 1u) << warnings_.front();
+
+    sim_.plug();
+    click("Command33");
+    form_->Option1->click();
+    ASSERT_TRUE(port_->portOpen()) << warnings_.back();
+    EXPECT_TRUE(form_->Frame8->isHidden());
+    click("Command44");
+    EXPECT_TRUE(statusBecomes(" Stand by"));
+}
+
+TEST_F(EndToEnd, WrongSpeedGetsNoAnswerUntilTheSpeedsAgree) {
+    click("Command33");
+    form_->Option10->click();  // 9600 against a projector at 19200
+    click("Command44");
+    EXPECT_TRUE(waitFor([&] { return form_->Label12->text() == " X X X X"; }, 2s));
+    EXPECT_GT(sim_.garbledBytes(), 0);
+    click("Command33");
+    form_->Option9->click();
+    EXPECT_TRUE(pollStatus(" Stand by"));
+}
+
+}  // namespace
