@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 
 #include "engine/command.h"
@@ -22,6 +23,7 @@ using panel::toPixels;
 namespace {
 
 constexpr int kHeightClosed = 5350;
+constexpr int kFrameChecks = 80;  // about two seconds
 
 }  // namespace
 
@@ -274,6 +276,12 @@ void Form1::syncFrame() {
     const QRect inner = geometry();
     const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(),
                            outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    if (margins.isNull() && frameChecks_ < kFrameChecks) {
+        // A window manager's frame is announced some time after the window is mapped, and
+        // without an event to the widget: look again shortly.
+        ++frameChecks_;
+        QTimer::singleShot(25, this, [this] { syncFrame(); });
+    }
     if (margins == frameMargins_ && !centreAtLoad_) return;
     frameMargins_ = margins;
     if (centreAtLoad_) {

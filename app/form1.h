@@ -135,6 +135,7 @@ private:
     int outerHeightTwips_ = 0;
     QMargins frameMargins_;
     bool centreAtLoad_ = false;
+    int frameChecks_ = 0;
 };
 
 // The bytes a typed text goes on the line as: one byte per character, "?" for every
