@@ -4,13 +4,18 @@
 #                                built-in projector simulator
 #   ./go test                   install what is missing, build, run every test headless
 #   ./go build                  install what is missing and build
+#   ./go test-sanitized         the whole suite built with AddressSanitizer and
+#                                UndefinedBehaviorSanitizer, in build-asan
+#   ./go fuzz [SECONDS]         run the engine fuzzer (default 300 s)
+#   ./go package                install what is missing, build the Debian package in
+#                                build-package and print its path
 set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang
-          xvfb xauth openbox)
+          xvfb xauth openbox x11-utils)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -28,18 +33,34 @@ install_missing() {
     fi
 }
 
+# build [DIR [CMAKE OPTIONS...]]
 build() {
+    local dir=${1:-$BUILD_DIR}
+    shift || true
     install_missing
-    if [ ! -f "$BUILD_DIR/build.ninja" ]; then
-        cmake -G Ninja -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -G Ninja -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
     fi
-    cmake --build "$BUILD_DIR" -j "$(nproc)"
+    cmake --build "$dir" -j "$(nproc)"
 }
 
 run_tests() {
     build
     export QT_QPA_PLATFORM=offscreen
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" --timeout 300
+    echo "Fuzzing the engine for ${FUZZ_SECONDS:-30} s"
+    fuzz/run.sh "${FUZZ_SECONDS:-30}" >build-fuzz.log 2>&1 || { tail -n 40 build-fuzz.log; exit 1; }
+    grep -E 'stat::number_of_executed_units|Done' build-fuzz.log | tail -n 2
+    tests/install/check-package.sh
+}
+
+run_sanitized_tests() {
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=ON -DPANEL_BUILD_BENCH=OFF
+    export QT_QPA_PLATFORM=offscreen
+    export ASAN_OPTIONS=detect_leaks=1
+    export LSAN_OPTIONS=suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    ctest --test-dir build-asan --output-on-failure -j "$(nproc)" --timeout 300
 }
 
 demo() {
@@ -57,5 +78,8 @@ case "${1:-}" in
     demo) shift; demo "$@" ;;
     test) run_tests ;;
     build) build ;;
-    *) echo "usage: ./go demo [TR27KRSC|TR52] | ./go test | ./go build" >&2; exit 2 ;;
+    test-sanitized) run_sanitized_tests ;;
+    fuzz) install_missing; exec fuzz/run.sh "${2:-300}" ;;
+    package) install_missing >&2; exec packaging/build-package.sh "${PACKAGE_BUILD_DIR:-build-package}" ;;
+    *) echo "usage: ./go demo [TR27KRSC|TR52] | ./go test | ./go build | ./go package | ./go test-sanitized | ./go fuzz [SECONDS]" >&2; exit 2 ;;
 esac

@@ -136,7 +136,10 @@ void Form1::Timer1_Timer() {
         Timer1->setEnabled(false);
         throw;
     }
-    Timer1->setEnabled(true);
+    // It keeps running on its own schedule. Enabling a running timer again would restart its
+    // countdown from now, and each tick's lateness (the event loop waits in whole
+    // milliseconds) would add to the repeat period.
+    if (!Timer1->enabled()) Timer1->setEnabled(true);
 }
 
 void Form1::holdKey_MouseUp(const panel::HoldKeyRow& row) {

@@ -23,7 +23,7 @@ int main(int argc, char* argv[]) {
     form.guarded([&form] { form.Form_Load(); });
     form.show();
     form.controls().find("Command17")->setFocus();
-    const int status = app.exec();
+    const int status = terminationRequested() ? 0 : app.exec();
     // However the loop ended, the window's shut-down closes the port.
     if (form.isVisible()) form.close();
     return status;

@@ -3,6 +3,12 @@
 #include <QCoreApplication>
 #include <QObject>
 
+namespace {
+bool terminated = false;
+}  // namespace
+
+bool terminationRequested() { return terminated; }
+
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
 #include <csignal>
@@ -27,7 +33,10 @@ void quitOnTerminationSignals(QObject* parent) {
     QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
         char byte;
         [[maybe_unused]] const auto n = ::read(signalPipe[1], &byte, 1);
-        QCoreApplication::quit();
+        terminated = true;
+        // exit() rather than quit(): quit() is ignored before the main loop runs, and the
+        // signal may come while a warning box is up during start-up.
+        QCoreApplication::exit(0);
     });
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;

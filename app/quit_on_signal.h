@@ -6,3 +6,8 @@ class QObject;
 // window's shut-down runs and the serial port and its lock file are released. Does nothing
 // where the platform has no such signals.
 void quitOnTerminationSignals(QObject* parent);
+
+// Whether such a signal has arrived. One that arrives while a modal box runs before the main
+// event loop has started ends that box's loop only; the caller must then not start the main
+// loop.
+bool terminationRequested();

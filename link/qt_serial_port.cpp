@@ -121,6 +121,10 @@ void QtSerialPort::output(const std::string& bytes) {
     }
     const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     if (written != static_cast<qint64>(bytes.size())) fail(describeError());
+    // QSerialPort only buffers; without this the bytes would reach the device on the event
+    // loop's next pass, after the repaints the handler has asked for. A failure here is
+    // reported through errorOccurred, as it would be from that later write.
+    port_.flush();
 }
 
 std::string QtSerialPort::input() {

@@ -70,7 +70,9 @@ QPixmap pictureArt() {
 
 QIcon programIcon() {
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128}) {
+    // The sizes a window frame and a task bar ask for; larger ones come from the installed
+    // icon files. Drawn at start-up, so kept few.
+    for (int size : {16, 24, 32, 48}) {
         QPixmap pixmap(size, size);
         pixmap.fill(Qt::transparent);
         QPainter p(&pixmap);

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <algorithm>
@@ -113,7 +114,13 @@ void PanelButton::mousePressEvent(QMouseEvent* event) {
 
 void PanelButton::mouseReleaseEvent(QMouseEvent* event) {
     if (!holdKey_) {
+        // QAbstractButton repaints the released face synchronously, flush to the screen
+        // included, before it emits clicked(); with updates off the face is painted on the
+        // next pass of the event loop instead, after the click's command has gone out.
+        QPointer<PanelButton> self(this);
+        setUpdatesEnabled(false);
         QPushButton::mouseReleaseEvent(event);
+        if (self) setUpdatesEnabled(true);
         return;
     }
     event->accept();
