@@ -45,26 +45,26 @@ void installFontSubstitutions() {
 }
 
 QFont fontFor(FontCode code) {
-    struct Spec {
-        const char* face;
+    struct Face {
+        const char* family;
         double points;
         bool bold;
     };
-    Spec spec{kGothic, 9, true};
+    Face face{kGothic, 9, true};
     switch (code) {
-        case FontCode::W: spec = {kGothic, 9, true}; break;
-        case FontCode::G9: spec = {kGothic, 9, false}; break;
-        case FontCode::G8: spec = {kGothic, 8.25, false}; break;
-        case FontCode::G8B: spec = {kGothic, 8.25, true}; break;
-        case FontCode::G10: spec = {kGothic, 9.75, false}; break;
-        case FontCode::G10B: spec = {kGothic, 9.75, true}; break;
-        case FontCode::P9: spec = {kPGothic, 9, false}; break;
-        case FontCode::P9B: spec = {kPGothic, 9, true}; break;
-        case FontCode::P10B: spec = {kPGothic, 9.75, true}; break;
+        case FontCode::W: face = {kGothic, 9, true}; break;
+        case FontCode::G9: face = {kGothic, 9, false}; break;
+        case FontCode::G8: face = {kGothic, 8.25, false}; break;
+        case FontCode::G8B: face = {kGothic, 8.25, true}; break;
+        case FontCode::G10: face = {kGothic, 9.75, false}; break;
+        case FontCode::G10B: face = {kGothic, 9.75, true}; break;
+        case FontCode::P9: face = {kPGothic, 9, false}; break;
+        case FontCode::P9B: face = {kPGothic, 9, true}; break;
+        case FontCode::P10B: face = {kPGothic, 9.75, true}; break;
     }
-    QFont font(QString::fromUtf8(spec.face));
-    font.setPointSizeF(spec.points);
-    font.setBold(spec.bold);
+    QFont font(QString::fromUtf8(face.family));
+    font.setPointSizeF(face.points);
+    font.setBold(face.bold);
     return font;
 }
 
