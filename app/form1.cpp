@@ -22,8 +22,7 @@ using panel::toPixels;
 
 namespace {
 
-constexpr int kHeightClosed = 5350;
-constexpr int kFrameChecks = 80;  // about two seconds
+constexpr int kFrameChecks = 400;  // about ten seconds
 
 }  // namespace
 

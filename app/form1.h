@@ -111,6 +111,13 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Outer heights of the window's views, in twips.
+    static constexpr int kHeightClosed = 5350;      // operating area only
+    static constexpr int kHeightSmallData = 6645;   // and the data area
+    static constexpr int kHeightData = 7200;        // the same, opened by the key chord
+    static constexpr int kHeightFull = 9100;        // the whole client area
+    static constexpr int kHeightDataThreshold = 6000;
+
     void wireControls();
     void choosePort(int n, int fallback);
     void chooseSpeed(const char* settings);

@@ -10,12 +10,6 @@
 
 namespace {
 
-constexpr int kHeightClosed = 5350;
-constexpr int kHeightSmallData = 6645;
-constexpr int kHeightData = 7200;
-constexpr int kHeightFull = 9100;
-constexpr int kHeightDataThreshold = 6000;
-
 constexpr auto kCaptionShowData = "データを表示する";
 constexpr auto kCaptionHideData = "データを表示しない";
 constexpr auto kCaptionClose = "CLOSE";

@@ -34,7 +34,11 @@ export DISPLAY=$display
 for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.05; done
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
-sleep 0.5
+# The window manager is up once it has announced itself on the root window.
+for _ in $(seq 200); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.05
+done
 
 "$simulator" --model "$model" --link "$work/projector" </dev/null >"$work/sim.out" 2>&1 &
 pids+=($!)
