@@ -20,30 +20,50 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# On failure, everything started here says what it printed.
+fail() {
+    echo "FAIL: $*" >&2
+    for log in xvfb openbox sim program; do
+        [ -s "$work/$log.log" ] && { echo "--- $log said:"; cat "$work/$log.log"; } >&2
+    done
+    exit 1
+}
 
-# A free display number.
-display=
-for n in $(seq 90 140); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || { display=":$n"; break; }
-done
-[ -n "$display" ] || fail "no free X display"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# wait_for SECONDS COMMAND...: polls COMMAND every 50 ms until it succeeds; fails after SECONDS.
+wait_for() {
+    local seconds=$1
+    shift
+    for _ in $(seq $((seconds * 20))); do "$@" && return 0; sleep 0.05; done
+    return 1
+}
+
+# Xvfb picks a free display and writes its number once it accepts clients. The first start on
+# a fresh machine can take many seconds (cold disk, keymaps compiled), so the waits are
+# generous and end early.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.05; done
+xvfb_pid=$!
+display_ready() {
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended"
+    grep -qE '^[0-9]+$' "$work/display"
+}
+wait_for 60 display_ready || fail "Xvfb did not accept clients within 60 s"
+export DISPLAY=":$(cat "$work/display")"
+
+# The window manager is up once it has announced itself on the root window; the panel must
+# start after that, or it has no frame to measure.
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
-# The window manager is up once it has announced itself on the root window.
-for _ in $(seq 200); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.05
-done
+openbox_pid=$!
+wm_ready() {
+    kill -0 "$openbox_pid" 2>/dev/null || fail "openbox ended"
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
+}
+wait_for 60 wm_ready || fail "openbox did not announce itself within 60 s"
 
-"$simulator" --model "$model" --link "$work/projector" </dev/null >"$work/sim.out" 2>&1 &
+"$simulator" --model "$model" --link "$work/projector" </dev/null >"$work/sim.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do [ -e "$work/projector" ] && break; sleep 0.05; done
-[ -e "$work/projector" ] || fail "the simulator did not start"
+wait_for 30 test -e "$work/projector" || fail "the simulator did not start"
 device=$(readlink "$work/projector")
 
 unset QT_QPA_PLATFORM
@@ -52,26 +72,26 @@ pids+=($!)
 program_pid=$!
 
 window=
-for _ in $(seq 200); do
+find_window() {
+    kill -0 "$program_pid" 2>/dev/null || fail "the program ended"
     window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$caption\"" | awk '{print $1}' | head -n 1 || true)
-    [ -n "$window" ] && break
-    sleep 0.05
-done
-[ -n "$window" ] || fail "no window captioned \"$caption\"; the program said: $(cat "$work/program.log")"
+    [ -n "$window" ]
+}
+wait_for 60 find_window || fail "no window captioned \"$caption\" within 60 s"
 
 # The window manager decorates the window after it is mapped; the panel then sets its height.
-outer=
-for _ in $(seq 100); do
+outer= extents=
+outer_height_set() {
     extents=$(xprop -id "$window" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ' ')
+    local height
     height=$(xwininfo -id "$window" | awk '/Height:/ {print $2}')
-    if [ -n "$extents" ]; then
-        IFS=, read -r left right top bottom <<<"$extents"
-        outer=$((height + top + bottom))
-        [ "$outer" -eq 357 ] && [ "$((top + bottom))" -gt 0 ] && break
-    fi
-    sleep 0.05
-done
-[ "${outer:-0}" -eq 357 ] || fail "outer height $outer pixels (frame $extents), want 357 (5350 twips)"
+    [ -n "$extents" ] || return 1
+    IFS=, read -r left right top bottom <<<"$extents"
+    outer=$((height + top + bottom))
+    [ "$outer" -eq 357 ] && [ "$((top + bottom))" -gt 0 ]
+}
+wait_for 30 outer_height_set ||
+    fail "outer height $outer pixels (frame $extents), want 357 (5350 twips)"
 # Centred by the design size (9495 x 8730 twips of client area plus the frame), then cut.
 x=$(xwininfo -id "$window" | awk '/Absolute upper-left X:/ {print $4}')
 y=$(xwininfo -id "$window" | awk '/Absolute upper-left Y:/ {print $4}')
@@ -81,12 +101,8 @@ want_y=$(((1024 - (582 + top + bottom)) / 2 + top))
 echo "caption \"$caption\", outer height $outer pixels, frame $extents, centred at $x,$y"
 
 # The device is open, raw at 19200 8N1.
-open=
-for _ in $(seq 100); do
-    if ls -l "/proc/$program_pid/fd" 2>/dev/null | grep -qF -- "-> $device"; then open=1; break; fi
-    sleep 0.05
-done
-[ -n "$open" ] || fail "$device is not open"
+device_open() { ls -l "/proc/$program_pid/fd" 2>/dev/null | grep -qF -- "-> $device"; }
+wait_for 30 device_open || fail "$device is not open"
 settings=$(stty -F "$device" -a)
 grep -q "speed 19200 baud" <<<"$settings" || fail "not at 19200: $settings"
 grep -qw -- "-parenb" <<<"$settings" || fail "parity on: $settings"
@@ -96,7 +112,7 @@ echo "$device open at 19200 8N1"
 
 # A termination signal ends the program cleanly, the port released.
 kill -TERM "$program_pid"
-for _ in $(seq 100); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$program_pid" 2>/dev/null && fail "the program did not end on SIGTERM"
+program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
+wait_for 30 program_ended || fail "the program did not end on SIGTERM"
 wait "$program_pid" || fail "the program ended with status $?"
 echo "ended cleanly on SIGTERM"
