@@ -13,7 +13,7 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    panel::installFontSubstitutions();
+    panel::chooseFaces();
     const models::Model& model = models::PANEL_MODEL;
     QApplication::setApplicationName(QString::fromUtf8(model.program.data(), qsizetype(model.program.size())));
 

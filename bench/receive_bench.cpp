@@ -44,7 +44,7 @@ BENCHMARK(BM_ReceiveUnqueried)->RangeMultiplier(10)->Range(100, 30000)->Complexi
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    panel::installFontSubstitutions();
+    panel::chooseFaces();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

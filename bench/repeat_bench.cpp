@@ -526,7 +526,7 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(quietHandler);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    panel::installFontSubstitutions();
+    panel::chooseFaces();
     try {
         return soak > 0 ? runSoak(soak) : runPeriods(rounds, holdScale, baseline);
     } catch (const std::exception& e) {

@@ -1,8 +1,10 @@
 #include "panel/art.h"
 
+#include <QIconEngine>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 
 namespace panel {
 
@@ -68,19 +70,35 @@ QPixmap pictureArt() {
     return QPixmap::fromImage(image);
 }
 
-QIcon programIcon() {
-    QIcon icon;
-    // The sizes a window frame and a task bar ask for; larger ones come from the installed
-    // icon files. Drawn at start-up, so kept few.
-    for (int size : {16, 24, 32, 48}) {
-        QPixmap pixmap(size, size);
+namespace {
+
+// Draws the projector at whatever size is asked for, when it is asked for: the window system
+// may never ask (offscreen), and start-up pays for no picture it does not show.
+class ProjectorIconEngine : public QIconEngine {
+public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        painter->save();
+        painter->translate(rect.topLeft());
+        drawProjector(*painter, std::min(rect.width(), rect.height()));
+        painter->restore();
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        QPixmap pixmap(size);
         pixmap.fill(Qt::transparent);
         QPainter p(&pixmap);
-        drawProjector(p, size);
-        p.end();
-        icon.addPixmap(pixmap);
+        paint(&p, pixmap.rect(), mode, state);
+        return pixmap;
     }
-    return icon;
-}
+    // The sizes a window frame and a task bar ask for; larger ones come from the installed
+    // icon files.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {QSize(16, 16), QSize(24, 24), QSize(32, 32), QSize(48, 48)};
+    }
+    QIconEngine* clone() const override { return new ProjectorIconEngine; }
+};
+
+}  // namespace
+
+QIcon programIcon() { return QIcon(new ProjectorIconEngine); }
 
 }  // namespace panel

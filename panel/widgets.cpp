@@ -1,5 +1,6 @@
 #include "panel/widgets.h"
 
+#include <QFontDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -37,32 +38,48 @@ void drawBevel(QPainter& p, const QRect& r, bool sunken) {
     }
 }
 
+struct Faces {
+    QString gothic = QString::fromUtf8(kGothic);
+    QString pGothic = QString::fromUtf8(kPGothic);
+};
+
+Faces& faces() {
+    static Faces chosen;
+    return chosen;
+}
+
 }  // namespace
 
-void installFontSubstitutions() {
-    QFont::insertSubstitution(QString::fromUtf8(kGothic), QStringLiteral("IPAGothic"));
-    QFont::insertSubstitution(QString::fromUtf8(kPGothic), QStringLiteral("IPAPGothic"));
+void chooseFaces() {
+    // Each face is asked for by its own name where it is installed; elsewhere the IPA face
+    // of the same design stands in. Deciding once here spares every font of the layout a
+    // failed lookup followed by a substitution.
+    auto choose = [](const char* face, const char* standIn) {
+        const QString name = QString::fromUtf8(face);
+        return QFontDatabase::hasFamily(name) ? name : QString::fromLatin1(standIn);
+    };
+    faces() = {choose(kGothic, "IPAGothic"), choose(kPGothic, "IPAPGothic")};
 }
 
 QFont fontFor(FontCode code) {
     struct Face {
-        const char* family;
+        bool proportional;
         double points;
         bool bold;
     };
-    Face face{kGothic, 9, true};
+    Face face{false, 9, true};
     switch (code) {
-        case FontCode::W: face = {kGothic, 9, true}; break;
-        case FontCode::G9: face = {kGothic, 9, false}; break;
-        case FontCode::G8: face = {kGothic, 8.25, false}; break;
-        case FontCode::G8B: face = {kGothic, 8.25, true}; break;
-        case FontCode::G10: face = {kGothic, 9.75, false}; break;
-        case FontCode::G10B: face = {kGothic, 9.75, true}; break;
-        case FontCode::P9: face = {kPGothic, 9, false}; break;
-        case FontCode::P9B: face = {kPGothic, 9, true}; break;
-        case FontCode::P10B: face = {kPGothic, 9.75, true}; break;
+        case FontCode::W: face = {false, 9, true}; break;
+        case FontCode::G9: face = {false, 9, false}; break;
+        case FontCode::G8: face = {false, 8.25, false}; break;
+        case FontCode::G8B: face = {false, 8.25, true}; break;
+        case FontCode::G10: face = {false, 9.75, false}; break;
+        case FontCode::G10B: face = {false, 9.75, true}; break;
+        case FontCode::P9: face = {true, 9, false}; break;
+        case FontCode::P9B: face = {true, 9, true}; break;
+        case FontCode::P10B: face = {true, 9.75, true}; break;
     }
-    QFont font(QString::fromUtf8(face.family));
+    QFont font(face.proportional ? faces().pGothic : faces().gothic);
     font.setPointSizeF(face.points);
     font.setBold(face.bold);
     return font;

@@ -18,9 +18,9 @@ constexpr int toPixels(int twips) {
            kTwipsPerPixel;
 }
 
-// Maps the two Gothic faces of the layout to the IPA faces where they are missing. Call
-// right after the application object exists, before any widget resolves a font.
-void installFontSubstitutions();
+// Chooses the two Gothic faces of the layout, or the IPA faces where they are missing. Call
+// right after the application object exists, before fontFor.
+void chooseFaces();
 
 QFont fontFor(FontCode code);
 QColor colourFor(std::uint32_t rgb);

@@ -140,11 +140,19 @@ TEST_P(Window, DisplayBoxesClipLongTextsInsteadOfGrowing) {
     EXPECT_EQ(shot.size(), before.size());
 }
 
-TEST_P(Window, PictureIsEightyByTwentySix) {
+TEST_P(Window, PictureIsEightyByTwentySixAndTheIconIsDrawnAtEverySize) {
     const auto* picture = p.form->Image1;
     EXPECT_EQ(picture->pixmap().size(), QSize(80, 26));
     EXPECT_EQ(picture->pixmap().toImage().hasAlphaChannel(), false);
-    EXPECT_FALSE(p.form->windowIcon().isNull());
+    // The icon is drawn when asked for: at each size a frame asks, with the lens in the
+    // middle of the body and clear corners.
+    const QIcon icon = p.form->windowIcon();
+    for (int size : {16, 24, 32, 48, 64}) {
+        const QImage image = icon.pixmap(size).toImage();
+        ASSERT_EQ(image.size(), QSize(size, size)) << size;
+        EXPECT_EQ(qAlpha(image.pixel(size - 1, size - 1)), 0) << size;
+        EXPECT_EQ(qAlpha(image.pixel(size * 22 / 48, size / 2)), 255) << size;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, Window, ::testing::Values(&models::kTR27K, &models::kTR52),

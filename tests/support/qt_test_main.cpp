@@ -10,6 +10,6 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    panel::installFontSubstitutions();
+    panel::chooseFaces();
     return RUN_ALL_TESTS();
 }

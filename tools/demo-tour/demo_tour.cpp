@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    panel::installFontSubstitutions();
+    panel::chooseFaces();
     const models::Model& model = QByteArray(argv[1]) == "TR52" ? models::kTR52 : models::kTR27K;
     QDir().mkpath(QString::fromLocal8Bit(argv[2]));
 
