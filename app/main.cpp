@@ -10,12 +10,16 @@
 #ifndef PANEL_MODEL
 #error "PANEL_MODEL names the model table of this program"
 #endif
+#ifndef PANEL_DESKTOP_ENTRY
+#error "PANEL_DESKTOP_ENTRY names the desktop entry of this program"
+#endif
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     panel::chooseFaces();
     const models::Model& model = models::PANEL_MODEL;
     QApplication::setApplicationName(QString::fromUtf8(model.program.data(), qsizetype(model.program.size())));
+    QGuiApplication::setDesktopFileName(QStringLiteral(PANEL_DESKTOP_ENTRY));
 
     QtTimerSource timers;
     Form1 form(model, std::make_unique<serial::QtSerialPort>(), timers);
