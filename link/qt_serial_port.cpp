@@ -99,11 +99,20 @@ void QtSerialPort::setPortOpen(bool open) {
     applySettings();
     if (!port_.open(QIODevice::ReadWrite)) {
         QString description = describeError();
-        if (port_.error() == QSerialPort::PermissionError && QFileInfo::exists(path)) {
-            description += QStringLiteral(
-                "\nAccess to the serial port was refused. The user running the panel needs "
-                "permission to use it (on Linux: membership of the \"dialout\" group, then log "
-                "in again).");
+        // Qt reports a refused device and a port another program holds alike, as a
+        // permission error; only the device's own permissions tell which it is.
+        const QFileInfo device(path);
+        if (port_.error() == QSerialPort::PermissionError && device.exists()) {
+            if (!device.isReadable() || !device.isWritable()) {
+                description += QStringLiteral(
+                    "\nAccess to the serial port was refused. The user running the panel needs "
+                    "permission to use it (on Linux: membership of the \"dialout\" group, then "
+                    "log in again).");
+            } else {
+                description += QStringLiteral(
+                    "\nThe serial port is in use by another program. Close that program, or "
+                    "choose the other port.");
+            }
         }
         port_.clearError();
         fail(description);

@@ -6,7 +6,14 @@
 #include <QRadioButton>
 #include <QTest>
 #include <filesystem>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
 
 #include "app/form1.h"
 #include "link/qt_serial_port.h"
@@ -44,6 +51,38 @@ public:
 private:
     serial::QtSerialPort inner_;
 };
+
+// What a second program gets when it opens COM1: the adapter's error text, or "" when it
+// opened. With `unprivileged` the attempt runs on a thread of its own that first gives up the
+// capabilities that let root past file permissions (Linux keeps them per thread), so that
+// the device's permissions count as they would for an operator.
+std::string secondProgramOpens(bool unprivileged) {
+    auto attempt = [unprivileged]() -> std::string {
+        if (unprivileged) {
+#ifdef __linux__
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct caps[_LINUX_CAPABILITY_U32S_3]{};
+            if (syscall(SYS_capget, &header, caps) != 0) return "capget failed";
+            for (unsigned cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) {
+                caps[cap / 32].effective &= ~(1u << (cap % 32));
+                caps[cap / 32].permitted &= ~(1u << (cap % 32));
+            }
+            if (syscall(SYS_capset, &header, caps) != 0) return "capset failed";
+#endif
+        }
+        serial::QtSerialPort other;
+        try {
+            other.setPortOpen(true);
+            other.setPortOpen(false);
+            return "";
+        } catch (const serial::SerialError& e) {
+            return e.what();
+        }
+    };
+    if (!unprivileged) return attempt();
+    auto result = std::async(std::launch::async, attempt);
+    return result.get();
+}
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -154,6 +193,34 @@ TEST_F(EndToEnd, HangUpIsReportedOnceAndChoosingThePortAgainRecovers) {
     EXPECT_TRUE(form_->Frame8->isHidden());
     click("Command44");
     EXPECT_TRUE(statusBecomes(" Stand by"));
+}
+
+TEST_F(EndToEnd, PortHeldByAnotherProgramIsReportedAsInUse) {
+    ASSERT_TRUE(port_->portOpen());
+    const std::string text = secondProgramOpens(false);
+    EXPECT_NE(text.find(link_.string()), std::string::npos) << text;
+    EXPECT_NE(text.find("in use by another program"), std::string::npos) << text;
+    EXPECT_EQ(text.find("dialout"), std::string::npos) << text;
+}
+
+TEST_F(EndToEnd, RefusedDeviceNamesTheDialoutGroup) {
+#ifndef __linux__
+    GTEST_SKIP() << "drops Linux capabilities";
+#endif
+    form_->guarded([this] { port_->setPortOpen(false); });
+    ASSERT_TRUE(sim_.waitForClient(false));
+    const std::string device = sim_.devicePath();
+    struct stat before {};
+    ASSERT_EQ(::stat(device.c_str(), &before), 0);
+    ASSERT_EQ(::chmod(device.c_str(), 0), 0);
+    const std::string text = secondProgramOpens(true);
+    ::chmod(device.c_str(), before.st_mode & 07777);
+
+    EXPECT_NE(text.find(link_.string()), std::string::npos) << text;
+    EXPECT_NE(text.find("\"dialout\" group"), std::string::npos) << text;
+    EXPECT_EQ(text.find("in use"), std::string::npos) << text;
+    // The port is free again once the device lets the user in.
+    EXPECT_EQ(secondProgramOpens(false), "");
 }
 
 TEST_F(EndToEnd, WrongSpeedGetsNoAnswerUntilTheSpeedsAgree) {
