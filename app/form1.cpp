@@ -9,8 +9,10 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 
+#include "app/window_frame.h"
 #include "engine/command.h"
 #include "engine/display_form.h"
 #include "engine/status.h"
@@ -22,7 +24,9 @@ using panel::toPixels;
 
 namespace {
 
-constexpr int kFrameChecks = 400;  // about ten seconds
+// A window manager that keeps no record of its frames is waited for about ten seconds.
+constexpr int kFrameCheckMs = 25;
+constexpr int kFrameChecks = 400;
 
 }  // namespace
 
@@ -38,6 +42,10 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
     : model_(model), port_(std::move(port)), warn_(std::move(warn)) {
     setWindowTitle(QString::fromUtf8(model.caption.data(), qsizetype(model.caption.size())));
     setWindowIcon(panel::programIcon());
+    frame_ = new WindowFrame(this, [this] { syncFrame(); });
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setInterval(kFrameCheckMs);
+    connect(&frameTimer_, &QTimer::timeout, this, &Form1::syncFrame);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, panel::colourFor(panel::kGrey));
@@ -268,32 +276,38 @@ void Form1::setOuterHeight(int twips) {
 }
 
 void Form1::syncFrame() {
-    // The frame's size is known only once the window is shown (and may change when the
-    // window manager decorates it); the outer height and the centring depend on it.
+    // The frame is known only once the window is shown, and under X only once the window
+    // manager has taken the window in; the outer height and the centring depend on it.
     if (!isVisible()) return;
-    const QRect outer = frameGeometry();
-    const QRect inner = geometry();
-    const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(),
-                           outer.right() - inner.right(), outer.bottom() - inner.bottom());
-    if (margins.isNull() && frameChecks_ < kFrameChecks) {
-        // A window manager's frame is announced some time after the window is mapped, and
-        // without an event to the widget: look again shortly.
-        ++frameChecks_;
-        QTimer::singleShot(25, this, [this] { syncFrame(); });
+    const bool lastLook = frameChecks_ >= kFrameChecks;
+    QMargins margins = frame_->current();
+    if (margins.isNull() && lastLook) margins = frame_->qtFrame();
+    if (margins != frameMargins_) {
+        frameMargins_ = margins;
+        setOuterHeight(outerHeightTwips_);
     }
-    if (margins == frameMargins_ && !centreAtLoad_) return;
-    frameMargins_ = margins;
     if (centreAtLoad_) {
+        // Centred by the design size, frame included. The client area is put where that
+        // places it, so that the result does not rest on Qt's guess of the frame; the window
+        // manager may still place it elsewhere the first time, so it is looked at again.
         if (const QScreen* s = screen()) {
-            const QRect avail = s->geometry();
+            const QRect area = s->geometry();
             const int w = toPixels(panel::kClientWidth) + margins.left() + margins.right();
             const int h = toPixels(panel::kClientHeight) + margins.top() + margins.bottom();
-            move(avail.left() + (avail.width() - w) / 2, avail.top() + (avail.height() - h) / 2);
+            const QPoint client(area.left() + (area.width() - w) / 2 + margins.left(),
+                                area.top() + (area.height() - h) / 2 + margins.top());
+            if (geometry().topLeft() != client) windowHandle()->setPosition(client);
+            else if (!margins.isNull()) centreAtLoad_ = false;
         }
-        // Centre again if the window manager's frame arrives later than the first show.
-        centreAtLoad_ = margins.isNull();
     }
-    setOuterHeight(outerHeightTwips_);
+    if ((!margins.isNull() && !centreAtLoad_) || lastLook) {
+        // Settled, or never to be: an operator's later move of the window is theirs.
+        centreAtLoad_ = false;
+        frameTimer_.stop();
+    } else if (!frameTimer_.isActive()) {
+        ++frameChecks_;
+        frameTimer_.start();
+    }
 }
 
 bool Form1::event(QEvent* e) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "panel/factory.h"
 
 class QLineEdit;
+class WindowFrame;
 class QRadioButton;
 
 namespace panel {
@@ -140,8 +142,10 @@ private:
     unsigned rxShownGeneration_ = ~0u;
 
     int outerHeightTwips_ = 0;
+    WindowFrame* frame_ = nullptr;
     QMargins frameMargins_;
     bool centreAtLoad_ = false;
+    QTimer frameTimer_;
     int frameChecks_ = 0;
 };
 

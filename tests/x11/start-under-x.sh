@@ -26,6 +26,9 @@ fail() {
     for log in xvfb openbox sim program; do
         [ -s "$work/$log.log" ] && { echo "--- $log said:"; cat "$work/$log.log"; } >&2
     done
+    if [ -n "${window:-}" ]; then
+        { echo "--- the window:"; xwininfo -id "$window"; xprop -id "$window"; } >&2 2>&1 || true
+    fi
     exit 1
 }
 
@@ -40,7 +43,7 @@ wait_for() {
 # Xvfb picks a free display and writes its number once it accepts clients. The first start on
 # a fresh machine can take many seconds (cold disk, keymaps compiled), so the waits are
 # generous and end early.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 xvfb_pid=$!
 display_ready() {
