@@ -15,7 +15,7 @@ cd "$(dirname "$0")"
 BUILD_DIR=${BUILD_DIR:-build}
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang
-          libxcb1-dev xvfb xauth openbox x11-utils)
+          libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
