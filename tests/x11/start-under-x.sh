@@ -7,69 +7,17 @@
 # Exits 77 (skipped) where Xvfb, openbox or the X utilities are missing.
 set -euo pipefail
 program=$1 simulator=$2 model=$3 caption=$4
-for tool in Xvfb openbox xwininfo xprop stty; do
-    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# On failure, everything started here says what it printed.
-fail() {
-    echo "FAIL: $*" >&2
-    for log in xvfb openbox sim program; do
-        [ -s "$work/$log.log" ] && { echo "--- $log said:"; cat "$work/$log.log"; } >&2
-    done
-    if [ -n "${window:-}" ]; then
-        { echo "--- the window:"; xwininfo -id "$window"; xprop -id "$window"; } >&2 2>&1 || true
-    fi
-    exit 1
-}
-
-# wait_for SECONDS COMMAND...: polls COMMAND every 50 ms until it succeeds; fails after SECONDS.
-wait_for() {
-    local seconds=$1
-    shift
-    for _ in $(seq $((seconds * 20))); do "$@" && return 0; sleep 0.05; done
-    return 1
-}
-
-# Xvfb picks a free display and writes its number once it accepts clients. The first start on
-# a fresh machine can take many seconds (cold disk, keymaps compiled), so the waits are
-# generous and end early.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-xvfb_pid=$!
-display_ready() {
-    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended"
-    grep -qE '^[0-9]+$' "$work/display"
-}
-wait_for 60 display_ready || fail "Xvfb did not accept clients within 60 s"
-export DISPLAY=":$(cat "$work/display")"
-
-# The window manager is up once it has announced itself on the root window; the panel must
-# start after that, or it has no frame to measure.
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-openbox_pid=$!
-wm_ready() {
-    kill -0 "$openbox_pid" 2>/dev/null || fail "openbox ended"
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'
-}
-wait_for 60 wm_ready || fail "openbox did not announce itself within 60 s"
+. "$(dirname "$0")/x-session.sh"
+x_tools Xvfb openbox xwininfo xprop stty
+start_x
+# The window manager runs before the panel starts, as on a desktop.
+start_wm
 
 "$simulator" --model "$model" --link "$work/projector" </dev/null >"$work/sim.log" 2>&1 &
 pids+=($!)
 wait_for 30 test -e "$work/projector" || fail "the simulator did not start"
 device=$(readlink "$work/projector")
 
-unset QT_QPA_PLATFORM
 PROJECTOR_COM1="$work/projector" QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
 pids+=($!)
 program_pid=$!
@@ -77,8 +25,7 @@ program_pid=$!
 window=
 find_window() {
     kill -0 "$program_pid" 2>/dev/null || fail "the program ended"
-    window=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$caption\"" | awk '{print $1}' | head -n 1 || true)
-    [ -n "$window" ]
+    window_named "$caption"
 }
 wait_for 60 find_window || fail "no window captioned \"$caption\" within 60 s"
 
