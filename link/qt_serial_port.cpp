@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QStringList>
+#include <cstdlib>
+#include <set>
 #include <utility>
 
 #include "link/device_path.h"
@@ -12,6 +14,27 @@ namespace {
 
 [[noreturn]] void fail(const QString& description) {
     throw SerialError(description.toStdString());
+}
+
+// Every port object alive. A process can end by exit() with its windows and their ports
+// still standing (Qt ends it so when the connection to the X server breaks); the ports are
+// closed then too, so that no lock file outlives the process and refuses the port later.
+std::set<QSerialPort*>& livePorts() {
+    static std::set<QSerialPort*> ports;
+    return ports;
+}
+
+void closeLivePorts() {
+    for (QSerialPort* port : livePorts())
+        if (port->isOpen()) port->close();
+}
+
+void track(QSerialPort* port) {
+    // The set is made before the handler is registered, so it outlives the handler's run.
+    std::set<QSerialPort*>& ports = livePorts();
+    static const bool registered = (std::atexit(closeLivePorts), true);
+    (void)registered;
+    ports.insert(port);
 }
 
 }  // namespace
@@ -51,10 +74,12 @@ QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
         if (onComm) onComm();
     });
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+    track(&port_);
 }
 
 QtSerialPort::~QtSerialPort() {
     // Closing releases the device and its lock file on every way out of the program.
+    livePorts().erase(&port_);
     if (port_.isOpen()) port_.close();
 }
 

@@ -24,7 +24,8 @@ export PROJECTOR_COM1="$work/projector"
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     echo "Opening $program; the lines it exchanges follow."
-    tail -n +1 -F "$work/projector.log" 2>/dev/null | grep --line-buffered -E ' (RX|TX) ' &
+    # The follower ends with this script, however the panel ends.
+    tail -n +1 -F --pid=$$ "$work/projector.log" 2>/dev/null | grep --line-buffered -E ' (RX|TX) ' &
     "$build_dir/app/$program" || true
 else
     out="$build_dir/demo"
