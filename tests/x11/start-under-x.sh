@@ -13,14 +13,8 @@ start_x
 # The window manager runs before the panel starts, as on a desktop.
 start_wm
 
-"$simulator" --model "$model" --link "$work/projector" </dev/null >"$work/sim.log" 2>&1 &
-pids+=($!)
-wait_for 30 test -e "$work/projector" || fail "the simulator did not start"
-device=$(readlink "$work/projector")
-
-PROJECTOR_COM1="$work/projector" QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
-pids+=($!)
-program_pid=$!
+start_simulator "$simulator" "$model"
+start_program "$program"
 
 window=
 find_window() {
@@ -51,7 +45,6 @@ want_y=$(((1024 - (582 + top + bottom)) / 2 + top))
 echo "caption \"$caption\", outer height $outer pixels, frame $extents, centred at $x,$y"
 
 # The device is open, raw at 19200 8N1.
-device_open() { ls -l "/proc/$program_pid/fd" 2>/dev/null | grep -qF -- "-> $device"; }
 wait_for 30 device_open || fail "$device is not open"
 settings=$(stty -F "$device" -a)
 grep -q "speed 19200 baud" <<<"$settings" || fail "not at 19200: $settings"

@@ -9,14 +9,8 @@ program=$1 simulator=$2 model=$3
 x_tools Xvfb xwininfo
 start_x
 
-"$simulator" --model "$model" --link "$work/projector" </dev/null >"$work/sim.log" 2>&1 &
-pids+=($!)
-wait_for 30 test -e "$work/projector" || fail "the simulator did not start"
-device=$(readlink "$work/projector")
-
-PROJECTOR_COM1="$work/projector" QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
-pids+=($!)
-program_pid=$!
+start_simulator "$simulator" "$model"
+start_program "$program"
 
 # The port's lock file names the process that holds it on its first line.
 lock_file() {
@@ -29,7 +23,6 @@ lock_file() {
     done
     return 1
 }
-device_open() { ls -l "/proc/$program_pid/fd" 2>/dev/null | grep -qF -- "-> $device"; }
 wait_for 60 device_open || fail "$device is not open"
 lock=$(lock_file) || fail "no lock file holds the program's PID"
 

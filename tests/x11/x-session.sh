@@ -7,6 +7,10 @@
 #   fail MESSAGE           print MESSAGE and what everything started here printed; exit 1
 #   wait_for SECONDS CMD   poll CMD every 50 ms; false after SECONDS
 #   window_named NAME      set `window` to the mapped window of that name
+#   start_simulator SIMULATOR MODEL
+#                          a projector on a pseudo-terminal at $work/projector; sets `device`
+#   start_program PROGRAM  PROGRAM on X with COM1 on that projector; sets `program_pid`
+#   device_open            true while the program holds `device` open
 # Logs go to $work/NAME.log; a script adds its own programs' logs there and their PIDs to pids.
 
 x_tools() {
@@ -83,3 +87,18 @@ window_named() {
     done
     return 1
 }
+
+start_simulator() {
+    "$1" --model "$2" --link "$work/projector" </dev/null >"$work/sim.log" 2>&1 &
+    pids+=($!)
+    wait_for 30 test -e "$work/projector" || fail "the simulator did not start"
+    device=$(readlink "$work/projector")
+}
+
+start_program() {
+    PROJECTOR_COM1="$work/projector" QT_QPA_PLATFORM=xcb "$1" >"$work/program.log" 2>&1 &
+    pids+=($!)
+    program_pid=$!
+}
+
+device_open() { ls -l "/proc/$program_pid/fd" 2>/dev/null | grep -qF -- "-> $device"; }
