@@ -9,9 +9,6 @@
 #include <cstdlib>
 #include <optional>
 #include <xcb/xcb.h>
-#endif
-
-#ifdef PANEL_HAS_XCB
 
 class WindowFrame::XWatch : public QAbstractNativeEventFilter {
 public:
@@ -25,7 +22,7 @@ public:
             connection_, xcb_intern_atom(connection_, 0, sizeof kName - 1, kName), nullptr);
         if (reply) {
             extents_ = reply->atom;
-            free(reply);
+            std::free(reply);
         }
         qGuiApp->installNativeEventFilter(this);
     }
@@ -50,7 +47,7 @@ public:
             const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
             frame = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
         }
-        free(reply);
+        std::free(reply);
         return frame;
     }
 
