@@ -32,9 +32,12 @@ public:
 
     bool active() const { return connection_ && extents_ != XCB_ATOM_NONE; }
 
-    // The window manager's record, or nothing when it has none (yet).
+    // The window manager's record, or nothing when it has none (yet). Once read it is kept
+    // until the window manager announces a new one, so that moving the window costs no
+    // round trip to the X server.
     std::optional<QMargins> read() const {
         if (!active() || !window_) return std::nullopt;
+        if (known_) return known_;
         const auto id = static_cast<xcb_window_t>(window_->winId());
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
             connection_, xcb_get_property(connection_, 0, id, extents_, XCB_ATOM_CARDINAL, 0, 4),
@@ -48,6 +51,7 @@ public:
             frame = QMargins(int(v[0]), int(v[2]), int(v[1]), int(v[3]));
         }
         std::free(reply);
+        known_ = frame;
         return frame;
     }
 
@@ -57,6 +61,7 @@ public:
         if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
         const auto* notify = reinterpret_cast<const xcb_property_notify_event_t*>(event);
         if (notify->atom == extents_ && notify->window == xcb_window_t(window_->winId())) {
+            known_.reset();
             // Out of the event dispatch before the window is resized or moved.
             QMetaObject::invokeMethod(window_, changed_, Qt::QueuedConnection);
         }
@@ -68,6 +73,7 @@ private:
     std::function<void()> changed_;
     xcb_connection_t* connection_ = nullptr;
     xcb_atom_t extents_ = XCB_ATOM_NONE;
+    mutable std::optional<QMargins> known_;
 };
 
 #else
