@@ -13,8 +13,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
+# clang's compiler runtime (libclang-rt-14-dev) is only a recommendation of clang, and the
+# packages are installed without recommendations: libFuzzer and the sanitizers link it.
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
-          libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang
+          libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
           libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream)
 
 as_root() {
