@@ -34,7 +34,8 @@ class Rfc2217Session {
     // The bytes to send when the connection opens: the options the client offers and asks
     // for (WILL COM-PORT-OPTION, WILL/DO BINARY TRANSMISSION, WILL/DO SUPPRESS-GO-AHEAD) and
     // the line settings with no flow control. Starts the session afresh, so that one session
-    // serves every connection of a port. Throws std::invalid_argument on settings RFC 2217
+    // serves every connection of a port; what the server said before is forgotten, so call it
+    // before the connection's first receive(). Throws std::invalid_argument on settings RFC 2217
     // cannot express.
     std::string start(const ComPortSettings& settings);
 

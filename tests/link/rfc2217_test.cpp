@@ -65,6 +65,12 @@ const Case kCases[] = {
      b({IAC, DO, COMPORT, IAC, DO, COMPORT}), "", b({IAC, WILL, COMPORT}), false, 0, false},
     {"DONT COM-PORT before the offer is no failure",
      b({IAC, DONT, COMPORT}), "", "", false, 0, false},
+    {"ser2net 4.3 answering start() with 9600 baud",
+     b({IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, ECHO_, IAC, DONT, ECHO_, IAC, DO, BINARY,
+        IAC, WILL, BINARY, IAC, DO, COMPORT}) + sb({COMPORT, 107, 0}) + b({IAC, DO, SGA}) +
+     sb({COMPORT, 101, 0, 0, 0x25, 0x80}) + sb({COMPORT, 102, 8}) + sb({COMPORT, 103, 1}) +
+     sb({COMPORT, 104, 1}) + sb({COMPORT, 105, 1}) + "00\r",
+     "00\r", b({IAC, DONT, ECHO_}), false, 9600},
     {"the server refusing COM-PORT fails",
      b({IAC, DONT, COMPORT, 'A'}), "", "", true},
     {"commands outside a subnegotiation are dropped",
