@@ -8,6 +8,10 @@
 
 #include "link/device_path.h"
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace serial {
 
 namespace {
@@ -74,6 +78,7 @@ QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
         if (onComm) onComm();
     });
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+    connect(&port_, &QSerialPort::bytesWritten, this, [this] { lastTaken_.restart(); });
     track(&port_);
 }
 
@@ -97,11 +102,20 @@ void QtSerialPort::setCommPort(int n) {
 
 void QtSerialPort::setSettings(const std::string& settings) {
     const LineSettings parsed = parseSettings(settings);
+    if (port_.isOpen() && !applyToOpenPort(parsed)) {
+        const QString failure = takeFailure();
+        // What was applied before the failing step is taken back, so that the line stays as
+        // it was; a device that has gone is closed already.
+        if (port_.isOpen()) applyToOpenPort(parseSettings(settings_));
+        port_.clearError();
+        fail(failure);
+    }
     settings_ = settings;
-    if (!port_.isOpen()) return;
-    const bool ok = port_.setBaudRate(parsed.baud) && port_.setParity(parsed.parity) &&
-                    port_.setDataBits(parsed.dataBits) && port_.setStopBits(parsed.stopBits);
-    if (!ok) fail(describeError());
+}
+
+bool QtSerialPort::applyToOpenPort(const LineSettings& settings) {
+    return port_.setBaudRate(settings.baud) && port_.setParity(settings.parity) &&
+           port_.setDataBits(settings.dataBits) && port_.setStopBits(settings.stopBits);
 }
 
 void QtSerialPort::applySettings() {
@@ -150,15 +164,20 @@ void QtSerialPort::output(const std::string& bytes) {
     if (!port_.isOpen()) {
         // A port lost since it was opened says why, once: by this failure or by onLost,
         // whichever comes first.
-        if (!lostDescription_.empty()) fail(QString::fromStdString(std::exchange(lostDescription_, {})));
+        if (!lostDescription_.empty()) fail(takeFailure());
         fail(QStringLiteral("Port is not open"));
     }
-    const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    if (written != static_cast<qint64>(bytes.size())) fail(describeError());
+    const qint64 size = static_cast<qint64>(bytes.size());
+    const qint64 waiting = port_.bytesToWrite();
+    if (waiting + size > kOutputQueueLimit) fail(describeFullQueue(waiting));
+    if (waiting == 0) lastTaken_.restart();
+    if (port_.write(bytes.data(), size) != size) fail(describeError());
     // QSerialPort only buffers; without this the bytes would reach the device on the event
-    // loop's next pass, after the repaints the handler has asked for. A failure here is
-    // reported through errorOccurred, as it would be from that later write.
+    // loop's next pass, after the repaints the handler has asked for. What the device cannot
+    // take now stays in QSerialPort, which writes it as the device takes more.
     port_.flush();
+    // A device found gone on the way fails this call, which then is the loss's one report.
+    if (!port_.isOpen()) fail(takeFailure());
 }
 
 std::string QtSerialPort::input() {
@@ -179,10 +198,18 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
         error != QSerialPort::WriteError) {
         return;
     }
+    // A write the device's full queue refuses (EAGAIN) is a ResourceError too. QSerialPort
+    // keeps the bytes and writes them when the device can take more; the device is still
+    // there, which the error's text (localised) cannot tell but the device's state can.
+    if (error == QSerialPort::ResourceError && !deviceGone()) {
+        port_.clearError();
+        return;
+    }
     lostDescription_ = describeError().toStdString();
     port_.close();
     port_.clearError();
-    // Reported from the event loop, not from inside the port's own notification.
+    // Reported from the event loop, not from inside the port's own notification, unless the
+    // call that met the loss has reported it by then.
     QMetaObject::invokeMethod(
         this,
         [this] {
@@ -191,6 +218,41 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
             if (onLost) onLost(description);
         },
         Qt::QueuedConnection);
+}
+
+bool QtSerialPort::deviceGone() const {
+#ifdef Q_OS_UNIX
+    // A hung-up or failed device shows it to poll() whatever is asked; a full queue does not.
+    pollfd device{static_cast<int>(port_.handle()), 0, 0};
+    if (::poll(&device, 1, 0) < 0) return true;
+    return (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    // Elsewhere a write waits for the device in the system; ResourceError means it has gone.
+    return true;
+#endif
+}
+
+// The failure of the running call: the loss it met, if the port went away, else the port's
+// last error. A loss taken here is not reported again by onLost.
+QString QtSerialPort::takeFailure() {
+    if (!port_.isOpen() && !lostDescription_.empty())
+        return QString::fromStdString(std::exchange(lostDescription_, {}));
+    return describeError();
+}
+
+QString QtSerialPort::describeFullQueue(qint64 waiting) const {
+    const QString device = QString::fromStdString(devicePath());
+    const qint64 idleSeconds = lastTaken_.isValid() ? lastTaken_.elapsed() / 1000 : 0;
+    const QString state =
+        idleSeconds >= 1
+            ? QStringLiteral("the device has taken nothing for %1 s").arg(idleSeconds)
+            : QStringLiteral("the device takes the data more slowly than it is sent");
+    return QStringLiteral(
+               "%1: %2; %3 bytes wait to go out, and no more than %4 may wait. The command was "
+               "not sent.")
+        .arg(device, state)
+        .arg(waiting)
+        .arg(kOutputQueueLimit);
 }
 
 }  // namespace serial

@@ -32,7 +32,9 @@ public:
     virtual void setPortOpen(bool open) = 0;
     virtual bool portOpen() const = 0;
 
-    // Writes the bytes to the line.
+    // Writes the bytes to the line, whole and in order, without waiting for them to go out:
+    // what the device cannot take yet waits for it. Fails if the port is not open, if the
+    // device has gone, or if too much already waits for a device that takes too little.
     virtual void output(const std::string& bytes) = 0;
 
     // Returns every waiting byte and removes them from the receive buffer.
