@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
 #include <filesystem>
@@ -193,6 +194,66 @@ TEST_F(EndToEnd, HangUpIsReportedOnceAndChoosingThePortAgainRecovers) {
     EXPECT_TRUE(form_->Frame8->isHidden());
     click("Command44");
     EXPECT_TRUE(statusBecomes(" Stand by"));
+}
+
+// The free text goes out at once only as far as the device's own queue holds it; the rest
+// waits in the adapter.
+TEST_F(EndToEnd, SlowLineTakesALongTextWholeAndTheCommandAfterIt) {
+    constexpr int kLength = 20000;  // more than the pseudo-terminal's queue (about 14 KB)
+    ASSERT_TRUE(sim_.waitForClient(true));
+    sim_.control("read-rate 16000");
+    const long before = sim_.bytesReceived();
+    form_->Text1->setText(QString(kLength, u'A'));
+    click("Command95");
+    click("Command44");
+    // The query is answered only as a command of its own: arriving amid the text, it would
+    // have been part of one overlong command, which the projector throws away.
+    EXPECT_TRUE(statusBecomes(" Stand by"));
+    EXPECT_EQ(sim_.bytesReceived() - before, kLength + 1 + 4);
+    EXPECT_TRUE(port_->portOpen());
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+}
+
+TEST_F(EndToEnd, DeviceThatStopsReadingGetsOneBoxAtTheBoundAndKeepsWhatWaits) {
+    constexpr int kLength = 32767;  // the longest free text
+    ASSERT_TRUE(sim_.waitForClient(true));
+    sim_.control("read-rate 0");
+    const long before = sim_.bytesReceived();
+    form_->Text1->setText(QString(kLength, u'A'));
+    int accepted = 0;
+    for (int i = 0; i < 8 && warnings_.empty(); ++i) {
+        click("Command95");
+        if (warnings_.empty()) ++accepted;
+    }
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_NE(warnings_[0].find("bytes wait to go out, and no more than 65536 may wait"),
+              std::string::npos)
+        << warnings_[0];
+    EXPECT_GE(accepted, 2);  // the longest text twice fits in the adapter alone
+    EXPECT_TRUE(port_->portOpen());
+    QTest::qWait(300);
+    EXPECT_EQ(warnings_.size(), 1u);
+
+    sim_.control("read-rate off");
+    EXPECT_TRUE(waitFor([&] { return sim_.bytesReceived() - before == accepted * (kLength + 1); }))
+        << sim_.bytesReceived() - before << " of " << accepted * (kLength + 1);
+    click("Command44");
+    EXPECT_TRUE(statusBecomes(" Stand by"));
+    EXPECT_EQ(warnings_.size(), 1u);
+}
+
+TEST_F(EndToEnd, SpeedChangeMeetingAVanishedDeviceIsReportedOnceWithItsReason) {
+    ASSERT_TRUE(sim_.waitForClient(true));
+    // The event loop does not run in between, so the speed change is the first to meet the loss.
+    sim_.hangup();
+    click("Command33");
+    form_->Option10->click();
+    QTest::qWait(300);  // a second report would come from the event loop
+    ASSERT_EQ(warnings_.size(), 1u) << (warnings_.empty() ? "" : warnings_.front());
+    EXPECT_NE(warnings_[0].find(link_.string()), std::string::npos) << warnings_[0];
+    EXPECT_EQ(warnings_[0].find("No error"), std::string::npos) << warnings_[0];
+    EXPECT_FALSE(port_->portOpen());
+    EXPECT_EQ(port_->settings(), "19200,N,8,1");
 }
 
 TEST_F(EndToEnd, PortHeldByAnotherProgramIsReportedAsInUse) {
