@@ -3,11 +3,11 @@
 #include "app/quit_on_signal.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QObject>
 #include <cerrno>
 #include <csignal>
-#include <unistd.h>
 
 namespace {
 

@@ -56,9 +56,9 @@ ControlParse parseControlLine(std::string_view line) {
         std::string_view name;
         Kind kind;
     };
-    static constexpr Plain kPlain[] = {{"hangup", Kind::Hangup},    {"plug", Kind::Plug},
-                                       {"count", Kind::Count},      {"garbled", Kind::Garbled},
-                                       {"client", Kind::Client},    {"received", Kind::Received},
+    static constexpr Plain kPlain[] = {{"hangup", Kind::Hangup}, {"plug", Kind::Plug},
+                                       {"count", Kind::Count},   {"garbled", Kind::Garbled},
+                                       {"client", Kind::Client}, {"received", Kind::Received},
                                        {"quit", Kind::Quit}};
     for (const auto& plain : kPlain) {
         if (name != plain.name) continue;
@@ -175,8 +175,12 @@ void ReadPacer::setRate(std::int64_t bytesPerSecond, std::int64_t nowMs) {
 }
 
 // A rate of R bytes per second earns R thousandths of a byte per millisecond.
-std::int64_t ReadPacer::threshold() const { return std::max<std::int64_t>(1000, rate_ * kChunkMs); }
-std::int64_t ReadPacer::cap() const { return std::max(threshold(), rate_ * kBurstMs); }
+std::int64_t ReadPacer::threshold() const {
+    return std::max<std::int64_t>(1000, rate_ * kChunkMs);
+}
+std::int64_t ReadPacer::cap() const {
+    return std::max(threshold(), rate_ * kBurstMs);
+}
 
 std::int64_t ReadPacer::creditAt(std::int64_t nowMs) const {
     const std::int64_t elapsed = std::max<std::int64_t>(0, nowMs - lastMs_);
