@@ -10,6 +10,8 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+
+#include <cerrno>
 #endif
 
 namespace serial {
@@ -224,8 +226,11 @@ bool QtSerialPort::deviceGone() const {
 #ifdef Q_OS_UNIX
     // A hung-up or failed device shows it to poll() whatever is asked; a full queue does not.
     pollfd device{static_cast<int>(port_.handle()), 0, 0};
-    if (::poll(&device, 1, 0) < 0) return true;
-    return (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    int ready;
+    do {
+        ready = ::poll(&device, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready < 0 || (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 #else
     // Elsewhere a write waits for the device in the system; ResourceError means it has gone.
     return true;
