@@ -242,18 +242,38 @@ TEST_F(EndToEnd, DeviceThatStopsReadingGetsOneBoxAtTheBoundAndKeepsWhatWaits) {
     EXPECT_EQ(warnings_.size(), 1u);
 }
 
-TEST_F(EndToEnd, SpeedChangeMeetingAVanishedDeviceIsReportedOnceWithItsReason) {
-    ASSERT_TRUE(sim_.waitForClient(true));
-    // The event loop does not run in between, so the speed change is the first to meet the loss.
-    sim_.hangup();
-    click("Command33");
-    form_->Option10->click();
-    QTest::qWait(300);  // a second report would come from the event loop
-    ASSERT_EQ(warnings_.size(), 1u) << (warnings_.empty() ? "" : warnings_.front());
-    EXPECT_NE(warnings_[0].find(link_.string()), std::string::npos) << warnings_[0];
-    EXPECT_EQ(warnings_[0].find("No error"), std::string::npos) << warnings_[0];
-    EXPECT_FALSE(port_->portOpen());
-    EXPECT_EQ(port_->settings(), "19200,N,8,1");
+// A call that meets a vanished device fails with the real reason and is the loss's one report.
+TEST_F(EndToEnd, LossMetByASpeedChangeOrASendIsReportedOnceByThatCall) {
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        std::function<void()> check;
+    };
+    const Case cases[] = {
+        {"speed change", [&] { form_->Option10->click(); },
+         [&] { EXPECT_EQ(port_->settings(), "19200,N,8,1"); }},
+        {"send", [&] { click("Command44"); },
+         [&] { EXPECT_EQ(form_->Label11->text(), ""); }},  // not shown as sent
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(sim_.waitForClient(true));
+        warnings_.clear();
+        // The event loop does not run in between, so the call is the first to meet the loss.
+        sim_.hangup();
+        click("Command33");
+        c.act();
+        QTest::qWait(300);  // a second report would come from the event loop
+        ASSERT_EQ(warnings_.size(), 1u) << (warnings_.empty() ? "" : warnings_.front());
+        EXPECT_NE(warnings_[0].find(link_.string()), std::string::npos) << warnings_[0];
+        EXPECT_EQ(warnings_[0].find("No error"), std::string::npos) << warnings_[0];
+        EXPECT_FALSE(port_->portOpen());
+        c.check();
+
+        sim_.plug();
+        form_->Option1->click();
+        ASSERT_TRUE(port_->portOpen()) << warnings_.back();
+    }
 }
 
 TEST_F(EndToEnd, PortHeldByAnotherProgramIsReportedAsInUse) {
