@@ -186,19 +186,6 @@ TEST_F(DeviceTest, NoReplyTakesCommandsButAnswersNothing) {
     EXPECT_EQ(client.readUntil('\r'), "40\r");
 }
 
-TEST_F(DeviceTest, ReadRateZeroLeavesCommandsInTheDeviceUntilLifted) {
-    auto& sim = start({"--read-rate", "0"});
-    SerialClient client(sim.devicePath(), 19200);
-    ASSERT_TRUE(sim.waitForClient(true));
-    client.write("CR0\r");
-    EXPECT_EQ(client.readFor(300ms), "");
-    EXPECT_EQ(sim.bytesReceived(), 0);
-
-    sim.control("read-rate off");
-    EXPECT_EQ(client.readUntil('\r'), "80\r");
-    EXPECT_EQ(sim.bytesReceived(), 4);
-}
-
 TEST_F(DeviceTest, OutOfRangeTimesAndRatesAreRefusedAtStart) {
     // Added to the clock, the largest numbers overflowed it.
     const std::vector<std::vector<std::string>> refused = {
