@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/timers.h"
+#include "link/timers.h"
 #include "link/serial_port.h"
 #include "models/model.h"
 #include "panel/buttons.h"

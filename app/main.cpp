@@ -2,7 +2,7 @@
 
 #include "app/form1.h"
 #include "app/quit_on_signal.h"
-#include "app/timers.h"
+#include "link/timers.h"
 #include "link/qt_serial_port.h"
 #include "models/model.h"
 #include "panel/widgets.h"
