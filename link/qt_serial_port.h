@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSerialPort>
 
+#include "link/line_settings.h"
 #include "link/serial_port.h"
 
 namespace serial {
