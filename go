@@ -18,7 +18,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 # packages are installed without recommendations: libFuzzer and the sanitizers link it.
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
-          libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream)
+          libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

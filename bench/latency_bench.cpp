@@ -13,7 +13,7 @@
 //   p99_of_line_pct    p99_us as a percentage of line_us (goal < 1)
 //   handler_p50_us     (where given) until the handler has returned, displays and timers done
 //
-// The "RealAdapter" cases replace the memory port by serial::QtSerialPort on a
+// The "RealAdapter" cases replace the memory port by serial::ReconnectingPort on a
 // pseudo-terminal that this program holds the other end of: a send is timed until the bytes
 // can be read at the far end, a reply from the moment it is written at the far end until the
 // receive handler returns. They show the whole way through Qt and the kernel, for context;
@@ -41,7 +41,7 @@
 
 #include "app/form1.h"
 #include "bench/support/stamping_port.h"
-#include "link/qt_serial_port.h"
+#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
 
 namespace {
@@ -265,7 +265,7 @@ struct PtyPanel {
         if (pipe(stop_) != 0) throw std::runtime_error("pipe");
         qputenv("PROJECTOR_COM1", name);
         auto owned =
-            std::make_unique<bench::StampingPort>(std::make_unique<serial::QtSerialPort>());
+            std::make_unique<bench::StampingPort>(std::make_unique<serial::ReconnectingPort>());
         port = owned.get();
         panel = std::make_unique<Panel>(std::move(owned));
         qunsetenv("PROJECTOR_COM1");

@@ -36,7 +36,7 @@
 
 #include "app/form1.h"
 #include "bench/support/stamping_port.h"
-#include "link/qt_serial_port.h"
+#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
 #include "tests/support/simulator.h"
 
@@ -142,7 +142,7 @@ class Rig {
                                                {"--log", (dir_ / "sim.log").string()}}) {
         qputenv("PROJECTOR_COM1", QByteArray::fromStdString((dir_ / "projector").string()));
         auto owned =
-            std::make_unique<bench::StampingPort>(std::make_unique<serial::QtSerialPort>());
+            std::make_unique<bench::StampingPort>(std::make_unique<serial::ReconnectingPort>());
         port_ = owned.get();
         form_ = std::make_unique<Form1>(models::kTR27K, std::move(owned), timers_,
                                         [this](const std::string& t) { warnings_.push_back(t); });

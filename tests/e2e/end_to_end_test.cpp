@@ -17,7 +17,7 @@
 #endif
 
 #include "app/form1.h"
-#include "link/qt_serial_port.h"
+#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
 #include "tests/support/simulator.h"
 
@@ -50,7 +50,7 @@ public:
     long commands = 0;
 
 private:
-    serial::QtSerialPort inner_;
+    serial::ReconnectingPort inner_;
 };
 
 // What a second program gets when it opens COM1: the adapter's error text, or "" when it
@@ -71,7 +71,7 @@ std::string secondProgramOpens(bool unprivileged) {
             if (syscall(SYS_capset, &header, caps) != 0) return "capset failed";
 #endif
         }
-        serial::QtSerialPort other;
+        serial::ReconnectingPort other;
         try {
             other.setPortOpen(true);
             other.setPortOpen(false);
