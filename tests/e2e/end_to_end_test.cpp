@@ -8,6 +8,7 @@
 #include <QTest>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "app/form1.h"
 #include "link/reconnecting_port.h"
 #include "panel/widgets.h"
+#include "tests/support/ser2net.h"
 #include "tests/support/simulator.h"
 
 namespace {
@@ -85,13 +87,31 @@ std::string secondProgramOpens(bool unprivileged) {
     return result.get();
 }
 
+// How the panel reaches the simulator's device: directly, or through ser2net on 127.0.0.1.
+enum class Via { Device, RawTcp, Rfc2217 };
+
+std::string nameOf(const ::testing::TestParamInfo<Via>& info) {
+    switch (info.param) {
+        case Via::Device: return "Device";
+        case Via::RawTcp: return "RawTcp";
+        case Via::Rfc2217: return "Rfc2217";
+    }
+    return "";
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
-    explicit EndToEnd(std::vector<std::string> args = {"--warmup", "1500", "--cooldown", "1500"})
+    explicit EndToEnd(std::vector<std::string> args = {"--warmup", "1500", "--cooldown", "1500"},
+                      Via via = Via::Device)
         : link_(std::filesystem::temp_directory_path() /
                 ("projector-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(serial_++))),
           sim_(Simulator::Options{PROJECTOR_SIM_PATH, "TR27K", link_.string(), std::move(args)}) {
-        qputenv("PROJECTOR_COM1", QByteArray::fromStdString(link_.string()));
+        std::string device = link_.string();
+        if (via != Via::Device && !sim_support::Ser2net::program().empty()) {
+            ser2net_.emplace(link_.string());
+            device = via == Via::RawTcp ? ser2net_->rawAddress() : ser2net_->rfc2217Address();
+        }
+        qputenv("PROJECTOR_COM1", QByteArray::fromStdString(device));
         auto owned = std::make_unique<CountingPort>();
         port_ = owned.get();
         form_ = std::make_unique<Form1>(models::kTR27K, std::move(owned), timers_,
@@ -132,6 +152,7 @@ protected:
     static inline int serial_ = 0;
     std::filesystem::path link_;
     Simulator sim_;
+    std::optional<sim_support::Ser2net> ser2net_;
     QtTimerSource timers_;
     CountingPort* port_ = nullptr;
     std::vector<std::string> warnings_;
@@ -314,5 +335,59 @@ TEST_F(EndToEnd, WrongSpeedGetsNoAnswerUntilTheSpeedsAgree) {
     form_->Option9->click();
     EXPECT_TRUE(pollStatus(" Stand by"));
 }
+
+// The same panel through a network serial server: ser2net in front of the simulator.
+class Networked : public EndToEnd, public ::testing::WithParamInterface<Via> {
+protected:
+    Networked() : EndToEnd({"--warmup", "1500", "--cooldown", "1500"}, GetParam()) {}
+    void SetUp() override {
+        if (GetParam() != Via::Device && !ser2net_) GTEST_SKIP() << "ser2net is not installed (./go installs it)";
+        // A network port opens asynchronously.
+        ASSERT_TRUE(waitFor([&] { return port_->portOpen(); }, 3s)) << (warnings_.empty() ? "" : warnings_.front());
+    }
+    // Whether the port is open again within `limit`, and a STATUS is then answered.
+    bool backWithin(std::chrono::milliseconds limit) {
+        if (!waitFor([&] { return port_->portOpen(); }, limit)) return false;
+        return pollStatus(" Stand by", 3s);
+    }
+};
+
+class AnyRoute : public Networked {};
+class NetworkRoute : public Networked {};
+
+TEST_P(AnyRoute, PowerOnAndTheStatusLineFollowsTheProjector) {
+    click("Command44");
+    ASSERT_TRUE(statusBecomes(" Stand by"));
+    click("Command17");
+    EXPECT_TRUE(pollStatus(" Power ON"));
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+}
+
+TEST_P(AnyRoute, DeviceHungUpAndPluggedBackIsReachedAgainWithOneWarning) {
+    ASSERT_TRUE(pollStatus(" Stand by"));
+    sim_.hangup();
+    ASSERT_TRUE(waitFor([&] { return !warnings_.empty(); }));
+    EXPECT_FALSE(port_->portOpen());
+    QTest::qWait(1500);  // attempts against the missing device stay quiet
+    const long before = sim_.commandCount();
+    sim_.plug();
+    EXPECT_TRUE(backWithin(2s));
+    EXPECT_EQ(warnings_.size(), 1u) << warnings_.back();
+    EXPECT_GT(sim_.commandCount(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, AnyRoute, ::testing::Values(Via::Device, Via::RawTcp, Via::Rfc2217), nameOf);
+
+TEST_P(NetworkRoute, ServerStoppedAndStartedAgainIsReachedAgainWithOneWarning) {
+    ASSERT_TRUE(pollStatus(" Stand by"));
+    ser2net_->stop();
+    ASSERT_TRUE(waitFor([&] { return !warnings_.empty(); }));
+    QTest::qWait(1500);  // refused attempts stay quiet
+    ser2net_->start();
+    EXPECT_TRUE(backWithin(2s));
+    EXPECT_EQ(warnings_.size(), 1u) << warnings_.back();
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, NetworkRoute, ::testing::Values(Via::RawTcp, Via::Rfc2217), nameOf);
 
 }  // namespace
