@@ -67,6 +67,8 @@ public:
     // The device text of the port: as assigned to COMn, or as given to setDevice().
     std::string devicePath() const override;
 
+    // Whether bytes written now go out at once (open, and for a network port connected).
+    bool ready() const { return state_ == State::Open; }
     // Whether a lost port is being reopened.
     bool reconnecting() const { return state_ == State::Away; }
     // The device opened last, as it was reached (for a USB adapter, possibly under a
