@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "link/line_settings.h"
@@ -36,6 +37,18 @@ std::string printable(const std::string& bytes) {
     }
     while (!text.empty() && text.back() == ' ') text.pop_back();
     return text;
+}
+
+// The assignment with the serial ports listed at most once: listing them takes tens of
+// milliseconds, and one open may need the list three times.
+PortAssignment listingOnce(PortAssignment assignment) {
+    if (!assignment.adapters) return assignment;
+    auto listed = std::make_shared<std::optional<std::vector<Adapter>>>();
+    assignment.adapters = [listed, find = std::move(assignment.adapters)] {
+        if (!*listed) *listed = find();
+        return **listed;
+    };
+    return assignment;
 }
 
 constexpr const char* kReconnectNote = "The panel reconnects by itself as soon as the device is back.";
@@ -95,18 +108,18 @@ void ReconnectingPort::setCommPort(int n) {
 
 std::string ReconnectingPort::devicePath() const {
     try {
-        return resolve().address.text;
+        return resolve(context_.assignment).address.text;
     } catch (const SerialError&) {
         return device_.value_or("COM" + std::to_string(commPort_));
     }
 }
 
-ReconnectingPort::Resolved ReconnectingPort::resolve() const {
+ReconnectingPort::Resolved ReconnectingPort::resolve(const PortAssignment& assignment) const {
     Resolved resolved;
     std::string text = device_.value_or("COM" + std::to_string(commPort_));
     resolved.portNumber = panelPortNumber(text);
     if (resolved.portNumber != 0) {
-        resolved.assigned = assignDevice(resolved.portNumber, context_.assignment);
+        resolved.assigned = assignDevice(resolved.portNumber, assignment);
         text = resolved.assigned->text;
     }
     try {
@@ -119,11 +132,11 @@ ReconnectingPort::Resolved ReconnectingPort::resolve() const {
     return resolved;
 }
 
-std::string ReconnectingPort::failedOpenText(const Resolved& resolved, const std::string& why) const {
-    const std::vector<Adapter> adapters =
-        context_.assignment.adapters ? context_.assignment.adapters() : std::vector<Adapter>{};
+std::string ReconnectingPort::failedOpenText(const Resolved& resolved, const std::string& why,
+                                             const PortAssignment& assignment) const {
+    const std::vector<Adapter> adapters = assignment.adapters ? assignment.adapters() : std::vector<Adapter>{};
     if (resolved.assigned) {
-        return why + "\n" + explainAssignment(resolved.portNumber, *resolved.assigned, context_.assignment, adapters);
+        return why + "\n" + explainAssignment(resolved.portNumber, *resolved.assigned, assignment, adapters);
     }
     return why + "\n" + describeAdapters(adapters);
 }
@@ -138,7 +151,8 @@ void ReconnectingPort::setPortOpen(bool open) {
     }
     if (portOpen()) fail("Port already open");
     stopAll();
-    const Resolved resolved = resolve();
+    const PortAssignment assignment = listingOnce(context_.assignment);
+    const Resolved resolved = resolve(assignment);
     const LineSettings settings = parseSettings(settings_);
     lostDescription_.clear();
     if (resolved.address.network()) {
@@ -149,28 +163,28 @@ void ReconnectingPort::setPortOpen(bool open) {
     }
     const QFileInfo info(QString::fromStdString(resolved.address.path));
     if (info.isDir()) {
-        fail(failedOpenText(resolved, resolved.address.path + ": a folder, not a serial device"));
+        fail(failedOpenText(resolved, resolved.address.path + ": a folder, not a serial device", assignment));
     }
     std::unique_ptr<Transport> transport = makeTransport(resolved.address);
     try {
         transport->start(settings);
     } catch (const SerialError& e) {
-        fail(failedOpenText(resolved, e.what()));
+        fail(failedOpenText(resolved, e.what(), assignment));
     }
     adopt(std::move(transport));
     connected_ = true;
-    recordTarget(resolved.address);
+    recordTarget(resolved.address, assignment);
     state_ = State::Open;
 }
 
-void ReconnectingPort::recordTarget(const DeviceAddress& address) {
-    opened_ = Target{address, stableNameOf(address.path, context_.assignment.stableNameFolder), {}};
-    if (!opened_.stableName.empty() || !context_.assignment.adapters) return;
+void ReconnectingPort::recordTarget(const DeviceAddress& address, const PortAssignment& assignment) {
+    opened_ = Target{address, stableNameOf(address.path, assignment.stableNameFolder), {}};
+    if (!opened_.stableName.empty() || !assignment.adapters) return;
     // Without a stable name the adapter is known again by its serial number. Listing the
     // ports is slow (tens of milliseconds), and never lists a pseudo-terminal.
     const std::string device = canonicalPath(address.path);
     if (device.starts_with("/dev/pts/")) return;
-    for (const Adapter& adapter : context_.assignment.adapters()) {
+    for (const Adapter& adapter : assignment.adapters()) {
         if (canonicalPath(adapter.path) == device) opened_.serialNumber = adapter.serialNumber;
     }
 }

@@ -96,15 +96,16 @@ private:
         std::optional<AssignedDevice> assigned;  // when the text named COMn
         int portNumber = 0;
     };
-    Resolved resolve() const;
-    std::string failedOpenText(const Resolved& resolved, const std::string& why) const;
+    Resolved resolve(const PortAssignment& assignment) const;
+    std::string failedOpenText(const Resolved& resolved, const std::string& why,
+                               const PortAssignment& assignment) const;
 
     std::unique_ptr<Transport> makeTransport(const DeviceAddress& address);
     void adopt(std::unique_ptr<Transport> transport);
     void retire();
     void stopAll();
     void openLocal(const DeviceAddress& address);
-    void recordTarget(const DeviceAddress& address);
+    void recordTarget(const DeviceAddress& address, const PortAssignment& assignment);
     std::vector<std::string> reopenCandidates() const;
     void connectNetwork();
     void attemptReopen();
