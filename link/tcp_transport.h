@@ -9,6 +9,7 @@
 
 namespace serial {
 
+class Rfc2217Session;
 
 // A connection to a network serial server over QTcpSocket: raw TCP, the bytes as they are
 // (socket://), or Telnet with the COM-PORT-OPTION of RFC 2217 (rfc2217://), which carries the
@@ -37,10 +38,12 @@ private:
     void onSocketConnected();
     void onSocketReadyRead();
     void sendProtocol(const std::string& bytes);
+    void takeTelnet();
     void failOnce(const std::string& description);
 
     DeviceAddress address_;
     QTcpSocket socket_;
+    std::unique_ptr<Rfc2217Session> session_;  // rfc2217:// only
     LineSettings settings_{};
     std::string data_;  // line data taken out of the Telnet stream, until read
     bool done_ = false; // failed or closed: nothing more is raised
