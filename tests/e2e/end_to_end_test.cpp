@@ -390,4 +390,23 @@ TEST_P(NetworkRoute, ServerStoppedAndStartedAgainIsReachedAgainWithOneWarning) {
 
 INSTANTIATE_TEST_SUITE_P(Routes, NetworkRoute, ::testing::Values(Via::RawTcp, Via::Rfc2217), nameOf);
 
+class Rfc2217Route : public Networked {};
+
+TEST_P(Rfc2217Route, SpeedChosenInThePanelReachesTheDevice) {
+    ASSERT_TRUE(pollStatus(" Stand by"));
+    click("Command33");
+    form_->Option10->click();  // 9600: the server's port, the simulator's pseudo-terminal, follows
+    ASSERT_TRUE(warnings_.empty()) << warnings_.front();
+    QTest::qWait(200);
+    click("Command44");
+    EXPECT_TRUE(waitFor([&] { return form_->Label12->text() == " X X X X"; }, 2s));
+    EXPECT_TRUE(waitFor([&] { return sim_.garbledBytes() > 0; }));
+    click("Command33");
+    form_->Option9->click();
+    EXPECT_TRUE(pollStatus(" Stand by"));
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, Rfc2217Route, ::testing::Values(Via::Rfc2217), nameOf);
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "link/device_address.h"
+#include "link/rfc2217.h"
 #include "link/serial_port.h"
 #include "link/tcp_transport.h"
 
@@ -107,5 +108,40 @@ TEST(TcpTransport, ServerThatHangsUpOrIsNotThereIsOneFailure) {
         waitFor([] { return false; }, 100);
         ASSERT_EQ(failures.size(), 1u);
         EXPECT_EQ(failures[0].find(address + ": "), 0u) << failures[0];
+    }
+}
+
+TEST(TcpTransport, Rfc2217EscapesDataAndAnswersTheServer) {
+    Connection c("rfc2217");
+    const std::string start = serial::Rfc2217Session().start({19200, 8, 'N', 1});
+    EXPECT_EQ(c.atServer(start.size()), start);  // the options and the line settings at connect
+    c.transport->write(std::string("A\xff" "B", 3));
+    EXPECT_EQ(c.atServer(4), std::string("A\xff\xff" "B", 4));
+    // Data with a doubled IAC, and an offer of an option the client does not know (0xAA).
+    const std::string fromServer("x\xff\xffy\xff\xfd\xaa", 7);
+    c.peer->write(fromServer.data(), qint64(fromServer.size()));
+    EXPECT_TRUE(waitFor([&] { return c.received == std::string("x\xffy", 3); }));
+    EXPECT_EQ(c.atServer(3), std::string("\xff\xfc\xaa", 3));  // WONT
+    EXPECT_TRUE(c.failures.empty());
+}
+
+TEST(TcpTransport, Rfc2217ServerThatBreaksOffOrFloodsANegotiationIsOneFailure) {
+    const std::pair<std::string, const char*> cases[] = {
+        {std::string("\xff\xfa\x2c\x01", 4), "the server closed the connection"},  // then hangs up
+        {std::string("\xff\xfa\x2c") + std::string(4096, 'g'), "the server broke the Telnet protocol"},
+    };
+    for (const auto& [bytes, wanted] : cases) {
+        SCOPED_TRACE(wanted);
+        Connection c("rfc2217");
+        c.peer->write(bytes.data(), qint64(bytes.size()));
+        if (bytes.size() < 8) {
+            c.peer->flush();
+            c.peer->close();
+        }
+        EXPECT_TRUE(waitFor([&] { return !c.failures.empty(); }));
+        waitFor([] { return false; }, 100);
+        ASSERT_EQ(c.failures.size(), 1u);
+        EXPECT_NE(c.failures[0].find(wanted), std::string::npos) << c.failures[0];
+        EXPECT_EQ(c.received, "");
     }
 }
