@@ -33,10 +33,11 @@ const serial::LineSettings k19200{19200, QSerialPort::NoParity, QSerialPort::Dat
 
 // A transport connected to a server socket of the test's.
 struct Connection {
-    explicit Connection(const char* scheme = "socket") {
-        EXPECT_TRUE(server.listen(QHostAddress::LocalHost));
+    explicit Connection(const char* scheme = "socket", const char* host = "127.0.0.1",
+                        QHostAddress::SpecialAddress listen = QHostAddress::LocalHost) {
+        EXPECT_TRUE(server.listen(listen));
         transport = std::make_unique<TcpTransport>(serial::parseDeviceAddress(
-            std::string(scheme) + "://127.0.0.1:" + std::to_string(server.serverPort())));
+            std::string(scheme) + "://" + host + ":" + std::to_string(server.serverPort())));
         transport->onConnected = [this] { connected = true; };
         transport->onReadyRead = [this] {
             const std::string piece = transport->readAll();
@@ -74,6 +75,18 @@ TEST(TcpTransport, RawBytesGoBothWaysAsTheyAre) {
     EXPECT_TRUE(waitFor([&] { return c.received.size() == reply.size(); }));
     EXPECT_EQ(c.received, reply);
     EXPECT_TRUE(c.failures.empty());
+}
+
+TEST(TcpTransport, HostNamesAndBracketedIpv6AddressesAreReached) {
+    for (const auto& [host, listen] : {std::pair{"localhost", QHostAddress::LocalHost},
+                                       std::pair{"[::1]", QHostAddress::LocalHostIPv6}}) {
+        SCOPED_TRACE(host);
+        if (listen == QHostAddress::LocalHostIPv6 && !QTcpServer().listen(QHostAddress::LocalHostIPv6)) continue;
+        Connection c("socket", host, listen);
+        ASSERT_TRUE(c.peer);
+        c.transport->write("CR0\r");
+        EXPECT_EQ(c.atServer(4), "CR0\r");
+    }
 }
 
 TEST(TcpTransport, FloodingServerIsTakenInBoundedPieces) {
