@@ -157,8 +157,13 @@ void ReconnectingPort::setPortOpen(bool open) {
     lostDescription_.clear();
     if (resolved.address.network()) {
         opened_ = Target{resolved.address, {}, {}};
-        connectNetwork();
         state_ = State::Connecting;
+        try {
+            connectNetwork();
+        } catch (const SerialError&) {
+            stopAll();
+            throw;
+        }
         return;
     }
     const QFileInfo info(QString::fromStdString(resolved.address.path));
@@ -195,9 +200,19 @@ std::unique_ptr<Transport> ReconnectingPort::makeTransport(const DeviceAddress& 
 
 void ReconnectingPort::adopt(std::unique_ptr<Transport> transport) {
     transport_ = std::move(transport);
-    transport_->onConnected = [this] { onTransportConnected(); };
-    transport_->onReadyRead = [this] { onTransportReadyRead(); };
-    transport_->onFailed = [this](const std::string& description) { onTransportFailed(description); };
+    // While one of these runs, the transport is inside its own notification.
+    transport_->onConnected = [this] {
+        const Notified inside(notifying_);
+        onTransportConnected();
+    };
+    transport_->onReadyRead = [this] {
+        const Notified inside(notifying_);
+        onTransportReadyRead();
+    };
+    transport_->onFailed = [this](const std::string& description) {
+        const Notified inside(notifying_);
+        onTransportFailed(description);
+    };
 }
 
 void ReconnectingPort::retire() {
@@ -209,8 +224,9 @@ void ReconnectingPort::retire() {
     transport_->onConnected = nullptr;
     transport_->onReadyRead = nullptr;
     transport_->onFailed = nullptr;
-    // Possibly inside one of its own notifications.
-    transport_.release()->deleteLater();
+    // Not destroyed inside one of its own notifications; anywhere else at once.
+    if (notifying_ > 0) transport_.release()->deleteLater();
+    else transport_.reset();
 }
 
 void ReconnectingPort::stopAll() {

@@ -118,6 +118,12 @@ private:
     void lose(const std::string& description);
     std::string awayText() const;
 
+    struct Notified {
+        explicit Notified(int& depth) : depth_(depth) { ++depth_; }
+        ~Notified() { --depth_; }
+        int& depth_;
+    };
+
     Context context_;
     std::unique_ptr<PanelTimer> retryTimer_, deadlineTimer_, settleTimer_;
     int commPort_ = 1;
@@ -132,6 +138,7 @@ private:
     std::string pending_;         // written while connecting
     std::string received_;        // arrived before the connection counted as made
     std::string lostDescription_; // why the port went away, until reported
+    int notifying_ = 0;           // depth of transport notifications being handled
 };
 
 }  // namespace serial
