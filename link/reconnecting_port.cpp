@@ -247,11 +247,16 @@ void ReconnectingPort::connectNetwork() {
 // ---------------------------------------------------------------------------------------
 // Losing the port and reopening it
 
-void ReconnectingPort::lose(const std::string& description) {
+void ReconnectingPort::lose(const std::string& description, bool report) {
     retire();
     pending_.clear();
     received_.clear();
     state_ = State::Away;
+    retryTimer_->setEnabled(true);
+    if (!report) {
+        lostDescription_.clear();
+        return;
+    }
     lostDescription_ = description + "\n" + kReconnectNote;
     // Reported from the event loop, not from inside the transport's notification.
     QMetaObject::invokeMethod(
@@ -262,7 +267,19 @@ void ReconnectingPort::lose(const std::string& description) {
             if (onLost) onLost(report);
         },
         Qt::QueuedConnection);
-    retryTimer_->setEnabled(true);
+}
+
+void ReconnectingPort::call(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const SerialError& e) {
+        // A call that meets the loss fails with it, and that is the loss's one report.
+        if (transport_ && transport_->gone()) {
+            lose(e.what(), false);
+            fail(std::string(e.what()) + "\n" + kReconnectNote);
+        }
+        throw;
+    }
 }
 
 std::vector<std::string> ReconnectingPort::reopenCandidates() const {
@@ -389,7 +406,9 @@ void ReconnectingPort::setSettings(const std::string& settings) {
         fail(opened_.address.text + ": the line settings of a raw TCP port are those set on the server. "
                                     "Use an rfc2217:// address of the server to choose them from the panel.");
     }
-    if (transport_ && (state_ == State::Open || state_ == State::Connecting)) transport_->applySettings(parsed);
+    if (transport_ && (state_ == State::Open || state_ == State::Connecting)) {
+        call([&] { transport_->applySettings(parsed); });
+    }
     settings_ = settings;
 }
 
@@ -414,7 +433,7 @@ void ReconnectingPort::output(const std::string& bytes) {
             pending_ += bytes;
             return;
         case State::Open:
-            transport_->write(bytes);
+            call([&] { transport_->write(bytes); });
             return;
     }
 }

@@ -115,7 +115,8 @@ private:
     void onTransportReadyRead();
     void onTransportFailed(const std::string& description);
     void onDeadline();
-    void lose(const std::string& description);
+    void lose(const std::string& description, bool report = true);
+    void call(const std::function<void()>& operation);
     std::string awayText() const;
 
     struct Notified {

@@ -3,8 +3,15 @@
 #include <QFileInfo>
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include "link/serial_port.h"
+
+#ifdef Q_OS_UNIX
+#include <poll.h>
+
+#include <cerrno>
+#endif
 
 namespace serial {
 
@@ -40,6 +47,7 @@ SerialDevice::SerialDevice(std::string path) : path_(std::move(path)) {
         if (onReadyRead) onReadyRead();
     });
     connect(&port_, &QSerialPort::errorOccurred, this, &SerialDevice::onError);
+    connect(&port_, &QSerialPort::bytesWritten, this, [this] { lastTaken_.restart(); });
     track(&port_);
 }
 
@@ -54,6 +62,7 @@ QString SerialDevice::describeError() const {
 }
 
 void SerialDevice::start(const LineSettings& settings) {
+    settings_ = settings;
     const QString path = QString::fromStdString(path_);
     port_.setPortName(path);
     port_.setBaudRate(settings.baud);
@@ -90,20 +99,35 @@ void SerialDevice::close() {
 }
 
 void SerialDevice::applySettings(const LineSettings& settings) {
-    if (!port_.isOpen()) return;
-    const bool ok = port_.setBaudRate(settings.baud) && port_.setParity(settings.parity) &&
-                    port_.setDataBits(settings.dataBits) && port_.setStopBits(settings.stopBits);
-    if (!ok) fail(describeError());
+    if (port_.isOpen() && !applyToOpenPort(settings)) {
+        const QString failure = takeFailure();
+        // What was applied before the failing step is taken back, so that the line stays as
+        // it was; a device that has gone is closed already.
+        if (port_.isOpen()) applyToOpenPort(settings_);
+        port_.clearError();
+        fail(failure);
+    }
+    settings_ = settings;
+}
+
+bool SerialDevice::applyToOpenPort(const LineSettings& settings) {
+    return port_.setBaudRate(settings.baud) && port_.setParity(settings.parity) &&
+           port_.setDataBits(settings.dataBits) && port_.setStopBits(settings.stopBits);
 }
 
 void SerialDevice::write(const std::string& bytes) {
-    if (!port_.isOpen()) fail(QString::fromStdString(path_) + QStringLiteral(": Port is not open"));
-    const qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    if (written != static_cast<qint64>(bytes.size())) fail(describeError());
+    if (!port_.isOpen()) fail(takeFailure());
+    const qint64 size = static_cast<qint64>(bytes.size());
+    const qint64 waiting = port_.bytesToWrite();
+    if (waiting + size > kOutputQueueLimit) fail(describeFullQueue(waiting));
+    if (waiting == 0) lastTaken_.restart();
+    if (port_.write(bytes.data(), size) != size) fail(describeError());
     // QSerialPort only buffers; without this the bytes would reach the device on the event
-    // loop's next pass, after the repaints the handler has asked for. A failure here is
-    // reported through errorOccurred, as it would be from that later write.
+    // loop's next pass, after the repaints the handler has asked for. What the device cannot
+    // take now stays in QSerialPort, which writes it as the device takes more.
     port_.flush();
+    // A device found gone on the way fails this call, which then is the loss's one report.
+    if (!port_.isOpen()) fail(takeFailure());
 }
 
 std::string SerialDevice::readAll() { return port_.readAll().toStdString(); }
@@ -121,17 +145,63 @@ void SerialDevice::onError(QSerialPort::SerialPortError error) {
         error != QSerialPort::WriteError) {
         return;
     }
-    const std::string description = describeError().toStdString();
+    // A write the device's full queue refuses (EAGAIN) is a ResourceError too. QSerialPort
+    // keeps the bytes and writes them when the device can take more; the device is still
+    // there, which the error's text (localised) cannot tell but the device's state can.
+    if (error == QSerialPort::ResourceError && !deviceGone()) {
+        port_.clearError();
+        return;
+    }
+    gone_ = true;
+    lostDescription_ = describeError().toStdString();
     port_.close();
     port_.clearError();
     // Raised from the event loop, not from inside the port's own notification (which may
     // come from inside write()).
     QMetaObject::invokeMethod(
         this,
-        [this, description] {
-            if (onFailed) onFailed(description);
+        [this] {
+            if (onFailed) onFailed(lostDescription_);
         },
         Qt::QueuedConnection);
+}
+
+bool SerialDevice::deviceGone() const {
+#ifdef Q_OS_UNIX
+    // A hung-up or failed device shows it to poll() whatever is asked; a full queue does not.
+    pollfd device{static_cast<int>(port_.handle()), 0, 0};
+    int ready;
+    do {
+        ready = ::poll(&device, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready < 0 || (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    // Elsewhere a write waits for the device in the system; ResourceError means it has gone.
+    return true;
+#endif
+}
+
+// The failure of the running call: the loss it met, if the device went away, else the
+// port's last error. The port reports a loss once, whichever way it learns of it first.
+QString SerialDevice::takeFailure() {
+    if (!port_.isOpen() && !lostDescription_.empty()) return QString::fromStdString(lostDescription_);
+    if (!port_.isOpen()) return QString::fromStdString(path_) + QStringLiteral(": Port is not open");
+    return describeError();
+}
+
+QString SerialDevice::describeFullQueue(qint64 waiting) const {
+    const QString device = QString::fromStdString(path_);
+    const qint64 idleSeconds = lastTaken_.isValid() ? lastTaken_.elapsed() / 1000 : 0;
+    const QString state =
+        idleSeconds >= 1
+            ? QStringLiteral("the device has taken nothing for %1 s").arg(idleSeconds)
+            : QStringLiteral("the device takes the data more slowly than it is sent");
+    return QStringLiteral(
+               "%1: %2; %3 bytes wait to go out, and no more than %4 may wait. The command was "
+               "not sent.")
+        .arg(device, state)
+        .arg(waiting)
+        .arg(kOutputQueueLimit);
 }
 
 }  // namespace serial

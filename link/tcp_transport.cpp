@@ -102,9 +102,12 @@ void TcpTransport::sendProtocol(const std::string& bytes) {
     }
     socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     socket_.flush();
+    // A connection found broken on the way fails this call, which then is the loss's report.
+    if (gone()) throw SerialError(failure_);
 }
 
 void TcpTransport::write(const std::string& bytes) {
+    if (gone()) throw SerialError(failure_);
     if (done_ || socket_.state() != QAbstractSocket::ConnectedState) {
         throw SerialError(address_.text + ": not connected");
     }
@@ -152,6 +155,7 @@ void TcpTransport::onSocketReadyRead() {
 void TcpTransport::failOnce(const std::string& description) {
     if (done_) return;
     done_ = true;
+    failure_ = description;
     // Raised from the event loop: the port discards the transport in its handler.
     QMetaObject::invokeMethod(
         this,

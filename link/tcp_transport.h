@@ -29,6 +29,7 @@ public:
 
     void start(const LineSettings& settings) override;
     void close() override;
+    bool gone() const override { return !failure_.empty(); }
     void applySettings(const LineSettings& settings) override;
     void write(const std::string& bytes) override;
     std::string readAll() override;
@@ -47,6 +48,7 @@ private:
     LineSettings settings_{};
     std::string data_;  // line data taken out of the Telnet stream, until read
     bool done_ = false; // failed or closed: nothing more is raised
+    std::string failure_;  // why the connection failed
 };
 
 }  // namespace serial

@@ -22,6 +22,10 @@ public:
     // Releases the device or the connection at once; nothing is raised after it.
     virtual void close() = 0;
 
+    // Whether the device or the connection has gone. A call that meets the loss throws its
+    // description, which is then the loss's report; onFailed follows all the same.
+    virtual bool gone() const = 0;
+
     // Applies line settings; before onConnected they are kept for the connection. Throws
     // SerialError and keeps the settings as they were when the device refuses them.
     virtual void applySettings(const LineSettings& settings) = 0;

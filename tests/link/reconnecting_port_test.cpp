@@ -22,6 +22,7 @@ struct World {
     std::set<std::string> present;     // local paths that open
     std::vector<std::string> starts;   // "PATH BAUD" or "HOST:PORT BAUD", one per start
     std::string written;               // everything any transport was given
+    bool breakOnWrite = false;         // the next write meets the device gone
     class Fake* live = nullptr;        // the transport in use
 };
 
@@ -42,8 +43,15 @@ public:
     void close() override {
         if (world_.live == this) world_.live = nullptr;
     }
+    bool gone() const override { return gone_; }
     void applySettings(const serial::LineSettings& s) override { baudApplied = s.baud; }
-    void write(const std::string& bytes) override { world_.written += bytes; }
+    void write(const std::string& bytes) override {
+        if (std::exchange(world_.breakOnWrite, false)) {
+            gone_ = true;
+            throw SerialError("/dev/ttyUSB0: Input/output error");
+        }
+        world_.written += bytes;
+    }
     std::string readAll() override { return std::exchange(waiting_, {}); }
 
     void connectNow() { onConnected(); }
@@ -59,6 +67,7 @@ private:
     World& world_;
     DeviceAddress address_;
     std::string waiting_;
+    bool gone_ = false;
 };
 
 struct PortFixture {
@@ -137,6 +146,20 @@ TEST(ReconnectingPort, LostDeviceIsReportedOnceThenReopenedQuietlyWithTheSetting
     EXPECT_EQ(p.world.written, "");  // nothing sent on its own, nothing replayed
     p.port->output("CR0\r");
     EXPECT_EQ(p.world.written, "CR0\r");
+}
+
+TEST(ReconnectingPort, SendThatMeetsTheLossIsItsOneReport) {
+    PortFixture p("/dev/ttyUSB0");
+    p.world.present = {"/dev/ttyUSB0"};
+    p.port->setPortOpen(true);
+    p.world.breakOnWrite = true;
+    EXPECT_TRUE(contains(p.sendFails("C00\r"), "/dev/ttyUSB0: Input/output error\nThe panel reconnects by itself"));
+    p.settle();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_TRUE(p.port->reconnecting());
+    p.clock.advance(ReconnectingPort::kRetryMs);
+    EXPECT_TRUE(p.port->portOpen());
+    EXPECT_EQ(p.world.written, "");
 }
 
 TEST(ReconnectingPort, ChoosingAPortOrClosingStopsTheAttempts) {
