@@ -263,12 +263,14 @@ void BM_ReceiveToStatus(benchmark::State& state) {
 // so the arrival is timed by the kernel's wake-up and not by how often the window's thread
 // looks.
 struct FarEndPanel {
-    enum class Kind { Pty, RawTcp, Rfc2217 };
+    // TcpBaseline: the window on a pseudo-terminal, and beside it a plain TCP connection on
+    // 127.0.0.1 whose client end is slave() and whose server end is watched.
+    enum class Kind { Pty, RawTcp, Rfc2217, TcpBaseline };
 
     explicit FarEndPanel(Kind kind = Kind::Pty) {
         std::string device;
         int listener = -1;
-        if (kind == Kind::Pty) {
+        if (kind == Kind::Pty || kind == Kind::TcpBaseline) {
             char name[256] = {};
             if (openpty(&master, &slave_, name, nullptr, nullptr) != 0)
                 throw std::runtime_error("openpty");
@@ -285,6 +287,24 @@ struct FarEndPanel {
                 throw std::runtime_error("no listening socket on 127.0.0.1");
             device = (kind == Kind::RawTcp ? "socket://127.0.0.1:" : "rfc2217://127.0.0.1:") +
                      std::to_string(ntohs(address.sin_port));
+        }
+        if (kind == Kind::TcpBaseline) {
+            ptyMaster_ = std::exchange(master, -1);
+            close(std::exchange(slave_, -1));
+            const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            slave_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const int on = 1;
+            if (server < 0 || slave_ < 0 || bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                listen(server, 1) != 0 || getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+                connect(slave_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                (master = accept4(server, nullptr, nullptr, SOCK_CLOEXEC)) < 0)
+                throw std::runtime_error("no TCP connection on 127.0.0.1");
+            close(server);
+            setsockopt(slave_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         }
         if (pipe(stop_) != 0) throw std::runtime_error("pipe");
         qputenv("PROJECTOR_COM1", QByteArray::fromStdString(device));
@@ -319,7 +339,7 @@ struct FarEndPanel {
         panel.reset();
         (void)!write(stop_[1], "x", 1);
         watcher_.join();
-        for (int fd : {master, slave_, stop_[0], stop_[1]})
+        for (int fd : {master, slave_, ptyMaster_, stop_[0], stop_[1]})
             if (fd >= 0) close(fd);
     }
 
@@ -368,6 +388,7 @@ struct FarEndPanel {
 
     serial::ReconnectingPort* reconnecting_ = nullptr;
     int slave_ = -1;
+    int ptyMaster_ = -1;
     int stop_[2] = {-1, -1};
     QAbstractEventDispatcher* dispatcher_ = QAbstractEventDispatcher::instance();
     std::thread watcher_;
@@ -444,8 +465,8 @@ void BM_RealAdapter_LineToStatus(benchmark::State& state) {
 
 // The same measurement without the window: the bytes written straight to the device by
 // this thread, timed until the far end has them. What the kernel and the measuring take.
-void BM_PtyBaseline_WriteToLine(benchmark::State& state) {
-    FarEndPanel pty;
+void writeToFarEnd(benchmark::State& state, FarEndPanel::Kind kind) {
+    FarEndPanel pty(kind);
     const std::string command = "CR0\r";
     Samples samples(state);
     for (auto _ : state) {
@@ -466,6 +487,12 @@ void BM_PtyBaseline_WriteToLine(benchmark::State& state) {
     samples.report(state, command.size());
 }
 
+void BM_PtyBaseline_WriteToLine(benchmark::State& state) { writeToFarEnd(state, FarEndPanel::Kind::Pty); }
+// The same for a bare send() on a TCP connection over 127.0.0.1.
+void BM_TcpBaseline_WriteToServer(benchmark::State& state) {
+    writeToFarEnd(state, FarEndPanel::Kind::TcpBaseline);
+}
+
 #define LATENCY(name, iterations)     \
     BENCHMARK(name)                   \
         ->UseManualTime()             \
@@ -483,6 +510,7 @@ LATENCY(BM_RealAdapter_ClickToLine, kPtyIterations);
 LATENCY(BM_RealAdapter_LineToStatus, kPtyIterations);
 LATENCY(BM_PtyBaseline_WriteToLine, kPtyIterations);
 LATENCY(BM_RawTcp_ClickToServer, kPtyIterations);
+LATENCY(BM_TcpBaseline_WriteToServer, kPtyIterations);
 LATENCY(BM_Rfc2217_ClickToServer, kPtyIterations);
 
 // The offscreen platform says this on every resize of a fixed-size window; everything else
