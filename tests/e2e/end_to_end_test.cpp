@@ -102,10 +102,10 @@ std::string nameOf(const ::testing::TestParamInfo<Via>& info) {
 class EndToEnd : public ::testing::Test {
 protected:
     explicit EndToEnd(std::vector<std::string> args = {"--warmup", "1500", "--cooldown", "1500"},
-                      Via via = Via::Device)
+                      Via via = Via::Device, const models::Model& model = models::kTR27K)
         : link_(std::filesystem::temp_directory_path() /
                 ("projector-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(serial_++))),
-          sim_(Simulator::Options{PROJECTOR_SIM_PATH, "TR27K", link_.string(), std::move(args)}) {
+          sim_(Simulator::Options{PROJECTOR_SIM_PATH, std::string(model.name), link_.string(), std::move(args)}) {
         std::string device = link_.string();
         if (via != Via::Device && !sim_support::Ser2net::program().empty()) {
             ser2net_.emplace(link_.string());
@@ -114,7 +114,7 @@ protected:
         qputenv("PROJECTOR_COM1", QByteArray::fromStdString(device));
         auto owned = std::make_unique<CountingPort>();
         port_ = owned.get();
-        form_ = std::make_unique<Form1>(models::kTR27K, std::move(owned), timers_,
+        form_ = std::make_unique<Form1>(model, std::move(owned), timers_,
                                         [this](const std::string& t) { warnings_.push_back(t); });
         form_->guarded([this] { form_->Form_Load(); });
         form_->show();
@@ -408,5 +408,19 @@ TEST_P(Rfc2217Route, SpeedChosenInThePanelReachesTheDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, Rfc2217Route, ::testing::Values(Via::Rfc2217), nameOf);
+
+// The other program's panel through ser2net.
+class Tr52OverRfc2217 : public EndToEnd {
+protected:
+    Tr52OverRfc2217() : EndToEnd({"--warmup", "1500", "--cooldown", "1500"}, Via::Rfc2217, models::kTR52) {}
+};
+
+TEST_F(Tr52OverRfc2217, PowerOnAndTheStatusLineFollowsTheProjector) {
+    if (!ser2net_) GTEST_SKIP() << "ser2net is not installed (./go installs it)";
+    EXPECT_TRUE(pollStatus(" Stand by"));
+    click("Command17");
+    EXPECT_TRUE(pollStatus(" Power ON"));
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+}
 
 }  // namespace
