@@ -355,7 +355,7 @@ protected:
 class AnyRoute : public Networked {};
 class NetworkRoute : public Networked {};
 
-TEST_P(AnyRoute, PowerOnAndTheStatusLineFollowsTheProjector) {
+TEST_P(NetworkRoute, PowerOnAndTheStatusLineFollowsTheProjector) {
     click("Command44");
     ASSERT_TRUE(statusBecomes(" Stand by"));
     click("Command17");

@@ -71,10 +71,11 @@ private:
 };
 
 struct PortFixture {
-    explicit PortFixture(std::string device) {
+    explicit PortFixture(std::string device, std::string settingsFile = "") {
         ReconnectingPort::Context context;
         context.timers = &clock;
         context.assignment.environment = [](const std::string&) { return std::string(); };
+        context.assignment.settingsFile = std::move(settingsFile);
         context.assignment.adapters = [this] { return adapters; };
         context.assignment.stableNameFolder = byId.path().toStdString();
         context.transports = [this](const DeviceAddress& a) { return std::make_unique<Fake>(world, a); };
@@ -340,23 +341,15 @@ TEST(ReconnectingPort, DeviceThatCannotBeOpenedIsNamedWithTheAdaptersAndHowToAss
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(c.file);
         file.close();
-        ReconnectingPort::Context context;
-        VirtualClock clock;
-        World world;
-        context.timers = &clock;
-        context.assignment.environment = [](const std::string&) { return std::string(); };
-        context.assignment.settingsFile = config.filePath("ports.ini").toStdString();
-        context.assignment.adapters = [] { return std::vector<serial::Adapter>{{"/dev/ttyUSB4", "", "Adapter", "", true}}; };
-        context.transports = [&world](const DeviceAddress& a) { return std::make_unique<Fake>(world, a); };
-        ReconnectingPort port(std::move(context));
-        port.setDevice(c.device);
+        PortFixture p(c.device, config.filePath("ports.ini").toStdString());
+        p.adapters = {{"/dev/ttyUSB4", "", "Adapter", "", true}};
         try {
-            port.setPortOpen(true);
+            p.port->setPortOpen(true);
             ADD_FAILURE() << "opened";
         } catch (const SerialError& e) {
             for (const std::string& part : c.parts) EXPECT_TRUE(contains(e.what(), part)) << part << "\nin\n" << e.what();
         }
-        EXPECT_FALSE(port.portOpen());
-        EXPECT_FALSE(port.reconnecting());
+        EXPECT_FALSE(p.port->portOpen());
+        EXPECT_FALSE(p.port->reconnecting());
     }
 }
