@@ -114,14 +114,14 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 }  // namespace
 
 TEST(ReconnectingPort, LostDeviceIsReportedOnceThenReopenedQuietlyWithTheSettingsInForce) {
-    PortFixture p("/tmp/projector-link");
-    p.world.present = {"/tmp/projector-link"};
+    PortFixture p("/dev/ttyACM0");
+    p.world.present = {"/dev/ttyACM0"};
     p.port->setPortOpen(true);
-    p.live().fail("/tmp/projector-link: Input/output error");
+    p.live().fail("/dev/ttyACM0: Input/output error");
     p.world.present.clear();
     p.settle();
     ASSERT_EQ(p.lost.size(), 1u);
-    EXPECT_TRUE(contains(p.lost[0], "/tmp/projector-link: Input/output error\nThe panel reconnects by itself"));
+    EXPECT_TRUE(contains(p.lost[0], "/dev/ttyACM0: Input/output error\nThe panel reconnects by itself"));
     EXPECT_FALSE(p.port->portOpen());
     EXPECT_TRUE(p.port->reconnecting());
 
@@ -133,11 +133,11 @@ TEST(ReconnectingPort, LostDeviceIsReportedOnceThenReopenedQuietlyWithTheSetting
     p.clock.advance(999);
     EXPECT_TRUE(p.world.starts.empty());
     p.clock.advance(1);
-    EXPECT_EQ(p.world.starts, std::vector<std::string>{"/tmp/projector-link 9600"});
+    EXPECT_EQ(p.world.starts, std::vector<std::string>{"/dev/ttyACM0 9600"});
     p.clock.advance(1000);
     EXPECT_EQ(p.world.starts.size(), 2u);
 
-    p.world.present = {"/tmp/projector-link"};
+    p.world.present = {"/dev/ttyACM0"};
     p.clock.advance(1000);
     EXPECT_TRUE(p.port->portOpen());
     p.clock.advance(5000);
@@ -320,9 +320,10 @@ TEST(ReconnectingPort, LineSettingsOverTheNetwork) {
 
 TEST(ReconnectingPort, DeviceThatCannotBeOpenedIsNamedWithTheAdaptersAndHowToAssignOne) {
     QTemporaryDir config;
+    const std::string folder = config.path().toStdString();
     struct Case {
         const char* what;
-        const char* file;
+        std::string file;
         std::string device;
         std::vector<std::string> parts;
     };
@@ -330,7 +331,7 @@ TEST(ReconnectingPort, DeviceThatCannotBeOpenedIsNamedWithTheAdaptersAndHowToAss
         {"missing by default", "", "COM1",
          {"/dev/ttyUSB4: No such file or directory\nCOM1 is /dev/ttyUSB4 by default", "  /dev/ttyUSB4: Adapter",
           "COM1=/dev/ttyUSB4\nin " + config.filePath("ports.ini").toStdString()}},
-        {"a folder", "COM2=/tmp\n", "COM2", {"/tmp: a folder, not a serial device", "COM2 is /tmp, from "}},
+        {"a folder", "COM2=" + folder + "\n", "COM2", {folder + ": a folder, not a serial device", "COM2 is " + folder + ", from "}},
         {"malformed in the file", "COM1=socket://hall\n", "COM1",
          {"\"socket://hall\": no port number", "COM1 is set to it in " + config.filePath("ports.ini").toStdString()}},
         {"empty in the file", "COM1=\n", "COM1", {"COM1 is assigned no device in"}},
@@ -339,7 +340,7 @@ TEST(ReconnectingPort, DeviceThatCannotBeOpenedIsNamedWithTheAdaptersAndHowToAss
         SCOPED_TRACE(c.what);
         QFile file(config.filePath("ports.ini"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(c.file);
+        file.write(c.file.c_str());
         file.close();
         PortFixture p(c.device, config.filePath("ports.ini").toStdString());
         p.adapters = {{"/dev/ttyUSB4", "", "Adapter", "", true}};
