@@ -43,13 +43,17 @@ public:
     // The kind of the event being reported to onComm.
     virtual int commEvent() const = 0;
 
-    // The device path that "COMn" names for the current port number.
+    // The device that "COMn" names for the current port number: a path, or the address of a
+    // network serial server.
     virtual std::string devicePath() const = 0;
 
     // Raised on the window's thread as soon as one byte is waiting.
     std::function<void()> onComm;
 
-    // Raised once when an open port is lost (adapter unplugged); the port is closed by then.
+    // Raised once when an open port is lost (adapter unplugged, connection dropped) or a
+    // network port's connection cannot be made, unless a call that met the loss has reported
+    // it already. The port reads as closed by then; it may open again by itself when the
+    // device is back.
     std::function<void(const std::string& description)> onLost;
 };
 
