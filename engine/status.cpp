@@ -85,6 +85,11 @@ std::optional<std::string> lookUp(const StatusRow (&table)[N], std::string_view 
     return std::nullopt;
 }
 
+// "CR3" shows this many characters of R, the furthest a decoder with a bounded result reads
+// ("CR6" reads to position 34, the tables 2 or 4 characters).
+constexpr std::size_t kLampHoursShown = 38;
+constexpr std::size_t kHeadLength = kLampHoursShown;
+
 std::optional<std::string> decodeOperatingState(std::string_view r) {
     return lookUp(kOperatingState, r, 4);
 }
@@ -98,7 +103,7 @@ std::optional<std::string> decodePictureReversal(std::string_view r) {
 }
 
 std::optional<std::string> decodeLampHours(std::string_view r) {
-    std::string caption(r.substr(0, 38));
+    std::string caption(r.substr(0, kLampHoursShown));
     caption += " Hour Use";
     return caption;
 }
@@ -116,16 +121,6 @@ std::optional<std::string> decodeTemperatures(std::string_view r) {
 
 std::optional<std::string> decodeMuteAndSignal(std::string_view r) {
     return lookUp(kMuteAndSignal, r, 4);
-}
-
-std::optional<std::string> decodeAsReceived(std::string_view r) {
-    return std::string(r);
-}
-
-std::optional<std::string> decodePressure(std::string_view r) {
-    const std::optional<int> hPa = pressureHpa(r);
-    if (!hPa) return std::string(kPressureOutOfRange);
-    return std::to_string(*hPa) + " hPa";
 }
 
 std::optional<std::string> decodeLampMode(std::string_view r, const LampModeTexts& lamp) {
@@ -155,10 +150,53 @@ bool isQuery(std::string_view outCommand, std::string_view prefix, std::string_v
            outCommand.substr(prefix.size(), query.size()) == query && outCommand.back() == kCR;
 }
 
-}  // namespace
+enum class Query {
+    None,
+    OperatingState,
+    SelectedInput,
+    PictureReversal,
+    LampHours,
+    Temperatures,
+    MuteAndSignal,
+    AsReceived,
+    Pressure,
+    LampMode,
+};
 
-std::optional<int> pressureHpa(std::string_view rendered) {
-    const std::optional<std::int16_t> reading = toInt16(readNumber(rendered));
+// The query `outCommand` names, tried in the fixed order CR0, CR1, CR4, CR3, CR6, CRA, CR9,
+// CR PRESSURE, CR7.
+Query queryOf(std::string_view outCommand, std::string_view prefix) {
+    if (isQuery(outCommand, prefix, "CR0")) return Query::OperatingState;
+    if (isQuery(outCommand, prefix, "CR1")) return Query::SelectedInput;
+    if (isQuery(outCommand, prefix, "CR4")) return Query::PictureReversal;
+    if (isQuery(outCommand, prefix, "CR3")) return Query::LampHours;
+    if (isQuery(outCommand, prefix, "CR6")) return Query::Temperatures;
+    if (isQuery(outCommand, prefix, "CRA")) return Query::MuteAndSignal;
+    if (isQuery(outCommand, prefix, "CR9")) return Query::AsReceived;
+    if (isQuery(outCommand, prefix, "CR PRESSURE")) return Query::Pressure;
+    if (isQuery(outCommand, prefix, "CR7")) return Query::LampMode;
+    return Query::None;
+}
+
+// The decoders that read no further than R's first kHeadLength characters.
+std::optional<std::string> decodeHead(Query query, std::string_view r, const LampModeTexts& lamp) {
+    switch (query) {
+        case Query::OperatingState: return decodeOperatingState(r);
+        case Query::SelectedInput: return decodeSelectedInput(r);
+        case Query::PictureReversal: return decodePictureReversal(r);
+        case Query::LampHours: return decodeLampHours(r);
+        case Query::Temperatures: return decodeTemperatures(r);
+        case Query::MuteAndSignal: return decodeMuteAndSignal(r);
+        case Query::LampMode: return decodeLampMode(r, lamp);
+        case Query::None:
+        case Query::AsReceived:
+        case Query::Pressure: break;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> pressureFromReading(double raw) {
+    const std::optional<std::int16_t> reading = toInt16(raw);
     if (!reading) return std::nullopt;
     const int product = *reading * 5;
     if (product < std::numeric_limits<std::int16_t>::min() ||
@@ -173,18 +211,51 @@ std::optional<int> pressureHpa(std::string_view rendered) {
     return *result;
 }
 
+std::string decodePressure(double raw) {
+    const std::optional<int> hPa = pressureFromReading(raw);
+    if (!hPa) return std::string(kPressureOutOfRange);
+    return std::to_string(*hPa) + " hPa";
+}
+
+}  // namespace
+
+std::optional<int> pressureHpa(std::string_view rendered) {
+    return pressureFromReading(readNumber(rendered));
+}
+
 std::optional<std::string> decodeStatus(std::string_view outCommand, std::string_view prefix,
                                         std::string_view rendered, const LampModeTexts& lamp) {
-    if (isQuery(outCommand, prefix, "CR0")) return decodeOperatingState(rendered);
-    if (isQuery(outCommand, prefix, "CR1")) return decodeSelectedInput(rendered);
-    if (isQuery(outCommand, prefix, "CR4")) return decodePictureReversal(rendered);
-    if (isQuery(outCommand, prefix, "CR3")) return decodeLampHours(rendered);
-    if (isQuery(outCommand, prefix, "CR6")) return decodeTemperatures(rendered);
-    if (isQuery(outCommand, prefix, "CRA")) return decodeMuteAndSignal(rendered);
-    if (isQuery(outCommand, prefix, "CR9")) return decodeAsReceived(rendered);
-    if (isQuery(outCommand, prefix, "CR PRESSURE")) return decodePressure(rendered);
-    if (isQuery(outCommand, prefix, "CR7")) return decodeLampMode(rendered, lamp);
-    return std::nullopt;
+    switch (const Query query = queryOf(outCommand, prefix)) {
+        case Query::None: return std::nullopt;
+        case Query::AsReceived: return std::string(rendered);
+        case Query::Pressure: return decodePressure(readNumber(rendered));
+        default: return decodeHead(query, rendered, lamp);
+    }
+}
+
+void ReplyDecoder::restart() {
+    head_.clear();
+    number_ = NumberReader();
+}
+
+void ReplyDecoder::extend(std::string_view more) {
+    if (head_.size() < kHeadLength) head_.append(more.substr(0, kHeadLength - head_.size()));
+    if (!number_.stopped()) number_.feed(more);
+}
+
+StatusUpdate ReplyDecoder::update(std::string_view outCommand, std::string_view prefix,
+                                  const LampModeTexts& lamp) const {
+    using Kind = StatusUpdate::Kind;
+    switch (const Query query = queryOf(outCommand, prefix)) {
+        case Query::None: return {};
+        case Query::AsReceived: return {Kind::ShowReply, {}};
+        case Query::Pressure: return {Kind::Set, decodePressure(number_.value())};
+        default:
+            if (std::optional<std::string> caption = decodeHead(query, head_, lamp)) {
+                return {Kind::Set, std::move(*caption)};
+            }
+            return {};
+    }
 }
 
 }  // namespace engine

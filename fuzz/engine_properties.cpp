@@ -2,19 +2,24 @@
 // decoders and the number reader. A violation aborts with a message. Used by the fuzzer and by
 // the replay of the inputs it once found (and of a few chosen ones) in the tests.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz/engine_properties.h"
 
 #include "engine/command.h"
 #include "engine/display_form.h"
+#include "engine/number_reader.h"
 #include "engine/status.h"
 
 namespace {
@@ -94,6 +99,113 @@ bool sameNumber(double a, double b) {
     return a == b || (std::isnan(a) && std::isnan(b));
 }
 
+// The same double, down to the sign of a zero.
+bool identical(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The number a text begins with, from all its digits at once: the reader's syntax for
+// decimal numbers, given whole to the C library's correctly rounded conversion. Nothing for a
+// text that begins with "&".
+std::optional<double> allDigitsNumber(std::string_view text) {
+    std::string t;
+    for (char c : withoutBlanks(text)) t.push_back(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (!t.empty() && t[0] == '&') return std::nullopt;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0;
+    std::string clean;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) clean.push_back(t[i++]);
+    bool digits = false;
+    bool point = false;
+    for (; i < t.size() && (isDigit(t[i]) || (t[i] == '.' && !point)); ++i) {
+        digits = digits || isDigit(t[i]);
+        point = point || t[i] == '.';
+        clean.push_back(t[i]);
+    }
+    if (!digits) return 0.0;
+    if (i < t.size() && (t[i] == 'E' || t[i] == 'D')) {
+        std::string exponent = "e";
+        if (++i < t.size() && (t[i] == '+' || t[i] == '-')) exponent.push_back(t[i++]);
+        const std::size_t start = exponent.size();
+        while (i < t.size() && isDigit(t[i])) exponent.push_back(t[i++]);
+        if (exponent.size() > start) clean += exponent;
+    }
+    return std::strtod(clean.c_str(), nullptr);
+}
+
+// Cuts a text into pieces as receive events deliver it: single characters and longer pieces,
+// their lengths drawn from `seed`; seed 0 gives single characters only.
+std::vector<std::string_view> cut(std::string_view text, std::uint32_t seed) {
+    std::vector<std::string_view> pieces;
+    std::minstd_rand random(seed);
+    while (!text.empty()) {
+        std::size_t length = 1;
+        if (seed != 0 && random() % 2 == 0) length += random() % 64;
+        length = std::min(length, text.size());
+        pieces.push_back(text.substr(0, length));
+        text.remove_prefix(length);
+    }
+    return pieces;
+}
+
+// Comparing with the whole-text reference after every piece costs the length of the text so
+// far; past this many characters only every 64th piece and the last are compared.
+constexpr std::size_t kComparedEveryPiece = 1024;
+
+bool compareAfter(std::size_t piece, std::size_t count, std::size_t fed) {
+    return fed <= kComparedEveryPiece || piece % 64 == 0 || piece + 1 == count;
+}
+
+// A number fed piece by piece is, after every piece, the number read from everything so far.
+void checkNumberInPieces(std::string_view text, std::uint32_t seed) {
+    const std::vector<std::string_view> pieces = cut(text, seed);
+    engine::NumberReader reader;
+    std::size_t fed = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const bool wasStopped = reader.stopped();
+        const double before = reader.value();
+        reader.feed(pieces[i]);
+        fed += pieces[i].size();
+        if (wasStopped) check(identical(reader.value(), before), "a stopped number stays");
+        if (compareAfter(i, pieces.size(), fed)) {
+            check(identical(reader.value(), engine::readNumber(text.substr(0, fed))),
+                  "a number read in pieces equals the number read at once");
+        }
+    }
+}
+
+// The decoder fed R piece by piece says, after every piece, what decodeStatus says of all of
+// R so far.
+void checkDecoderInPieces(std::string_view rendered, std::uint32_t seed) {
+    const std::vector<std::string_view> pieces = cut(rendered, seed);
+    engine::ReplyDecoder decoder;
+    decoder.restart();
+    std::size_t fed = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        decoder.extend(pieces[i]);
+        fed += pieces[i].size();
+        if (!compareAfter(i, pieces.size(), fed)) continue;
+        const std::string_view r = rendered.substr(0, fed);
+        for (const engine::LampModeTexts& lamp : kLampTables) {
+            for (std::string_view query : kQueries) {
+                const std::string outCommand = engine::commandText("", query);
+                const engine::StatusUpdate update = decoder.update(outCommand, "", lamp);
+                if (query == "CR9") {
+                    check(update.kind == engine::StatusUpdate::Kind::ShowReply,
+                          "the decoder in pieces leaves CR9's R to the caller");
+                    continue;
+                }
+                const std::optional<std::string> whole =
+                    engine::decodeStatus(outCommand, "", r, lamp);
+                check(whole ? update.kind == engine::StatusUpdate::Kind::Set &&
+                                  update.caption == *whole
+                            : update.kind == engine::StatusUpdate::Kind::Keep,
+                      "the decoder in pieces equals decodeStatus on all of R");
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void checkEngineProperties(const std::uint8_t* data, std::size_t size) {
@@ -131,6 +243,14 @@ void checkEngineProperties(const std::uint8_t* data, std::size_t size) {
 
     const double number = engine::readNumber(text);
     check(!std::isnan(number), "the number reader never gives NaN");
+    if (const std::optional<double> allDigits = allDigitsNumber(text)) {
+        check(identical(number, *allDigits), "the digits the reader keeps give the same double");
+    }
+    const std::uint32_t seed = size < 4 ? 1 : (data[2] | (data[3] << 8)) + 1u;
+    for (const std::uint32_t cutting : {0u, seed}) {
+        checkNumberInPieces(text, cutting);
+        checkDecoderInPieces(rendered, cutting);
+    }
     check(sameNumber(engine::readNumber(withoutBlanks(text)), number),
           "blanks, tabs and line feeds do not change the number");
     const std::optional<int> hPa = engine::pressureHpa(text);
