@@ -211,10 +211,7 @@ void Form1::Hyouji(const std::string& text, int mode) {
         return;
     }
     showReceived(text);
-    if (auto status = engine::decodeStatus(outCommand, commandPrefix, Label12->text(),
-                                           model_.lampMode)) {
-        Label22->setText(std::move(*status));
-    }
+    decodeReceived();
 }
 
 void Form1::showReceived(const std::string& text) {
@@ -233,6 +230,44 @@ void Form1::showReceived(const std::string& text) {
         rxShown_ = text.size();
         rxShownGeneration_ = Label12->generation();
     }
+}
+
+void Form1::decodeReceived() {
+    // R is read back from RXD. The decoder is fed only what RXD gained since it last looked,
+    // unless RXD was rewritten, so every receive event costs what arrived with it.
+    const std::string& r = Label12->text();
+    if (Label12->generation() != rxDecodedGeneration_ || rxDecoded_ > r.size()) {
+        replyDecoder_.restart();
+        rxDecoded_ = 0;
+    }
+    replyDecoder_.extend(std::string_view(r).substr(rxDecoded_));
+    rxDecoded_ = r.size();
+    rxDecodedGeneration_ = Label12->generation();
+
+    engine::StatusUpdate update = replyDecoder_.update(outCommand, commandPrefix, model_.lampMode);
+    switch (update.kind) {
+        case engine::StatusUpdate::Kind::Keep: break;
+        case engine::StatusUpdate::Kind::Set: Label22->setText(std::move(update.caption)); break;
+        case engine::StatusUpdate::Kind::ShowReply: showReplyAsStatus(); break;
+    }
+}
+
+void Form1::showReplyAsStatus() {
+    // STATUS shows R. It is extended along with RXD as long as it still holds what this path
+    // wrote last: a display clear, another decoder's caption or a rewritten RXD make it
+    // start again from the whole of R.
+    const std::string& r = Label12->text();
+    const bool extends = Label22->generation() == statusShownGeneration_ &&
+                         Label12->generation() == statusShownRxGeneration_ &&
+                         statusShown_ <= r.size();
+    if (extends) {
+        Label22->appendText(std::string_view(r).substr(statusShown_));
+    } else {
+        Label22->setText(r);
+    }
+    statusShown_ = r.size();
+    statusShownRxGeneration_ = Label12->generation();
+    statusShownGeneration_ = Label22->generation();
 }
 
 void Form1::emptyRxBuffer() {
