@@ -1,9 +1,9 @@
 #include "engine/number_reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
-#include <locale>
-#include <sstream>
+#include <system_error>
 
 #include "engine/status.h"
 
@@ -42,18 +42,17 @@ constexpr std::int64_t kExponentCeiling = 1'000'000'000'000'000;
 // whatever the digits d: all exponents from here on give the same value.
 constexpr std::int64_t kReach = 400;
 
-// The decimal point is '.' whatever locale the application has set, hence the classic locale.
-// A value beyond the range of double becomes an infinity, one too small for it 0.
-double parseCleanDecimal(const std::string& clean) {
-    std::istringstream in(clean);
-    in.imbue(std::locale::classic());
+// Converts [-]0[.digits e exponent], correctly rounded and with '.' as the decimal point
+// whatever locale the application has set. A value beyond the range of double becomes an
+// infinity, one too small for it 0: from_chars leaves those to the caller, and with the
+// digits after "0." a positive exponent is the only way out at the top.
+double convert(const std::string& clean, std::int64_t exponent) {
     double value = 0.0;
-    in >> value;
-    if (in.fail()) {
-        constexpr double kMax = std::numeric_limits<double>::max();
-        if (value == kMax) return std::numeric_limits<double>::infinity();
-        if (value == -kMax) return -std::numeric_limits<double>::infinity();
-        return 0.0;
+    const std::from_chars_result result =
+        std::from_chars(clean.data(), clean.data() + clean.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        value = exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+        return clean[0] == '-' ? -value : value;
     }
     return value;
 }
@@ -180,7 +179,7 @@ double NumberReader::value() const {
         clean += 'e';
         clean += std::to_string(exponent);
     }
-    decimalValue_ = parseCleanDecimal(clean);
+    decimalValue_ = convert(clean, exponent);
     return decimalValue_;
 }
 
