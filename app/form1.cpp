@@ -233,18 +233,14 @@ void Form1::showReceived(const std::string& text) {
 }
 
 void Form1::decodeReceived() {
-    // R is read back from RXD. The decoder is fed only what RXD gained since it last looked,
-    // unless RXD was rewritten, so every receive event costs what arrived with it.
-    const std::string& r = Label12->text();
-    if (Label12->generation() != rxDecodedGeneration_ || rxDecoded_ > r.size()) {
+    // R is read back from RXD. The decoder goes on from what it has seen of R, unless RXD was
+    // rewritten since, so every receive event costs what arrived with it.
+    if (Label12->generation() != rxDecodedGeneration_) {
         replyDecoder_.restart();
-        rxDecoded_ = 0;
+        rxDecodedGeneration_ = Label12->generation();
     }
-    replyDecoder_.extend(std::string_view(r).substr(rxDecoded_));
-    rxDecoded_ = r.size();
-    rxDecodedGeneration_ = Label12->generation();
-
-    engine::StatusUpdate update = replyDecoder_.update(outCommand, commandPrefix, model_.lampMode);
+    engine::StatusUpdate update =
+        replyDecoder_.update(outCommand, commandPrefix, Label12->text(), model_.lampMode);
     switch (update.kind) {
         case engine::StatusUpdate::Kind::Keep: break;
         case engine::StatusUpdate::Kind::Set: Label22->setText(std::move(update.caption)); break;

@@ -144,10 +144,8 @@ private:
     std::size_t rxShown_ = 0;
     unsigned rxShownGeneration_ = ~0u;
 
-    // The decoder has been fed Label12's text up to rxDecoded_, valid while Label12 keeps the
-    // generation it had then.
+    // The decoder follows Label12's text while Label12 keeps this generation.
     engine::ReplyDecoder replyDecoder_;
-    std::size_t rxDecoded_ = 0;
     unsigned rxDecodedGeneration_ = ~0u;
 
     // Label22 holds Label12's text up to statusShown_ ("CR9"), valid while both labels keep

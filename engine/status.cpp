@@ -85,10 +85,9 @@ std::optional<std::string> lookUp(const StatusRow (&table)[N], std::string_view 
     return std::nullopt;
 }
 
-// "CR3" shows this many characters of R, the furthest a decoder with a bounded result reads
-// ("CR6" reads to position 34, the tables 2 or 4 characters).
+// "CR3" shows this many characters of R, the furthest a decoder but "CR9" and "CR PRESSURE"
+// reads ("CR6" reads to position 34, the tables 2 or 4 characters).
 constexpr std::size_t kLampHoursShown = 38;
-constexpr std::size_t kHeadLength = kLampHoursShown;
 
 std::optional<std::string> decodeOperatingState(std::string_view r) {
     return lookUp(kOperatingState, r, 4);
@@ -178,7 +177,7 @@ Query queryOf(std::string_view outCommand, std::string_view prefix) {
     return Query::None;
 }
 
-// The decoders that read no further than R's first kHeadLength characters.
+// The decoders that read no further than R's first kLampHoursShown characters.
 std::optional<std::string> decodeHead(Query query, std::string_view r, const LampModeTexts& lamp) {
     switch (query) {
         case Query::OperatingState: return decodeOperatingState(r);
@@ -234,24 +233,23 @@ std::optional<std::string> decodeStatus(std::string_view outCommand, std::string
 }
 
 void ReplyDecoder::restart() {
-    head_.clear();
     number_ = NumberReader();
-}
-
-void ReplyDecoder::extend(std::string_view more) {
-    if (head_.size() < kHeadLength) head_.append(more.substr(0, kHeadLength - head_.size()));
-    if (!number_.stopped()) number_.feed(more);
+    numberFed_ = 0;
 }
 
 StatusUpdate ReplyDecoder::update(std::string_view outCommand, std::string_view prefix,
-                                  const LampModeTexts& lamp) const {
+                                  std::string_view rendered, const LampModeTexts& lamp) {
     using Kind = StatusUpdate::Kind;
     switch (const Query query = queryOf(outCommand, prefix)) {
         case Query::None: return {};
         case Query::AsReceived: return {Kind::ShowReply, {}};
-        case Query::Pressure: return {Kind::Set, decodePressure(number_.value())};
+        case Query::Pressure:
+            if (numberFed_ > rendered.size()) restart();
+            number_.feed(rendered.substr(numberFed_));
+            numberFed_ = rendered.size();
+            return {Kind::Set, decodePressure(number_.value())};
         default:
-            if (std::optional<std::string> caption = decodeHead(query, head_, lamp)) {
+            if (std::optional<std::string> caption = decodeHead(query, rendered, lamp)) {
                 return {Kind::Set, std::move(*caption)};
             }
             return {};

@@ -47,24 +47,23 @@ struct StatusUpdate {
 };
 
 // The decoding of a rendered reply R that grows piece by piece, as RXD does while a reply
-// arrives. After every piece, update() says what decodeStatus() gives for the whole of R, at
-// a cost bounded whatever R's length: the decoders with a table, "CR3" and "CR6" read no
-// further than R's first 38 characters, and the number of "CR PRESSURE" is read by a
-// NumberReader fed each piece once. Only "CR9" shows all of R; the caller, who holds R, shows
-// it (and can extend what it showed by the same pieces).
+// arrives. Each update() gives what decodeStatus() gives for the whole of R, at a cost
+// bounded whatever R's length: the decoders with a table, "CR3" and "CR6" read no further
+// than R's first 38 characters, and the number of "CR PRESSURE" is read by a NumberReader
+// that goes on from where it stopped last. "CR9" shows all of R; the caller, who holds R,
+// shows it (and can extend what it showed along with R).
 class ReplyDecoder {
 public:
-    // R starts again, empty.
+    // R starts again.
     void restart();
-    // R grows by `more`.
-    void extend(std::string_view more);
 
+    // `rendered` is R, which since the last restart() has only been extended.
     StatusUpdate update(std::string_view outCommand, std::string_view prefix,
-                        const LampModeTexts& lamp) const;
+                        std::string_view rendered, const LampModeTexts& lamp);
 
 private:
-    std::string head_;  // the start of R, as far as any decoder but "CR9" reads
     NumberReader number_;
+    std::size_t numberFed_ = 0;  // how much of R the number reader has been given
 };
 
 }  // namespace engine
