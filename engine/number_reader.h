@@ -17,9 +17,10 @@ namespace engine {
 // only when it is asked for and what it depends on has changed, so every piece costs time in
 // proportion to its own length and every value() a bounded time. A decimal number keeps its
 // first kKeptDigits significant digits, and whether any digit dropped after them was not
-// zero; since the conversion to double is correctly rounded and no two doubles, nor the
-// halfway point between them, differ beyond the 768th significant digit, that gives the same
-// double as all the digits would.
+// zero. The conversion to double is correctly rounded, and every double and every halfway
+// point between two has at most 768 significant digits: the kept digits and one more that is
+// not zero for all those dropped fall on the same side of every halfway point as all the
+// digits do, and so give the same double.
 class NumberReader {
 public:
     static constexpr std::size_t kKeptDigits = 800;
