@@ -143,12 +143,6 @@ std::optional<std::int16_t> toInt16(double value) {
     return static_cast<std::int16_t>(rounded);
 }
 
-bool isQuery(std::string_view outCommand, std::string_view prefix, std::string_view query) {
-    return outCommand.size() == prefix.size() + query.size() + 1 &&
-           outCommand.substr(0, prefix.size()) == prefix &&
-           outCommand.substr(prefix.size(), query.size()) == query && outCommand.back() == kCR;
-}
-
 enum class Query {
     None,
     OperatingState,
@@ -162,18 +156,31 @@ enum class Query {
     LampMode,
 };
 
-// The query `outCommand` names, tried in the fixed order CR0, CR1, CR4, CR3, CR6, CRA, CR9,
-// CR PRESSURE, CR7.
+struct QueryCode {
+    std::string_view code;
+    Query query;
+};
+
+// In the fixed order the queries are tried; no two codes are alike, so at most one matches.
+constexpr QueryCode kQueryCodes[] = {
+    {"CR0", Query::OperatingState}, {"CR1", Query::SelectedInput},
+    {"CR4", Query::PictureReversal}, {"CR3", Query::LampHours},
+    {"CR6", Query::Temperatures},   {"CRA", Query::MuteAndSignal},
+    {"CR9", Query::AsReceived},     {"CR PRESSURE", Query::Pressure},
+    {"CR7", Query::LampMode},
+};
+
+// The query `outCommand` names: exactly prefix + code + CR, case-sensitive.
 Query queryOf(std::string_view outCommand, std::string_view prefix) {
-    if (isQuery(outCommand, prefix, "CR0")) return Query::OperatingState;
-    if (isQuery(outCommand, prefix, "CR1")) return Query::SelectedInput;
-    if (isQuery(outCommand, prefix, "CR4")) return Query::PictureReversal;
-    if (isQuery(outCommand, prefix, "CR3")) return Query::LampHours;
-    if (isQuery(outCommand, prefix, "CR6")) return Query::Temperatures;
-    if (isQuery(outCommand, prefix, "CRA")) return Query::MuteAndSignal;
-    if (isQuery(outCommand, prefix, "CR9")) return Query::AsReceived;
-    if (isQuery(outCommand, prefix, "CR PRESSURE")) return Query::Pressure;
-    if (isQuery(outCommand, prefix, "CR7")) return Query::LampMode;
+    if (outCommand.size() <= prefix.size() || outCommand.back() != kCR ||
+        !outCommand.starts_with(prefix)) {
+        return Query::None;
+    }
+    const std::string_view code =
+        outCommand.substr(prefix.size(), outCommand.size() - prefix.size() - 1);
+    for (const QueryCode& q : kQueryCodes) {
+        if (q.code == code) return q.query;
+    }
     return Query::None;
 }
 
