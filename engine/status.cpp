@@ -1,5 +1,6 @@
 #include "engine/status.h"
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -170,6 +171,12 @@ constexpr QueryCode kQueryCodes[] = {
     {"CR7", Query::LampMode},
 };
 
+constexpr auto kQueryTexts = [] {
+    std::array<std::string_view, std::size(kQueryCodes)> texts{};
+    for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = kQueryCodes[i].code;
+    return texts;
+}();
+
 // The query `outCommand` names: exactly prefix + code + CR, case-sensitive.
 Query queryOf(std::string_view outCommand, std::string_view prefix) {
     if (outCommand.size() <= prefix.size() || outCommand.back() != kCR ||
@@ -224,6 +231,10 @@ std::string decodePressure(double raw) {
 }
 
 }  // namespace
+
+std::span<const std::string_view> statusQueries() {
+    return kQueryTexts;
+}
 
 std::optional<int> pressureHpa(std::string_view rendered) {
     return pressureFromReading(readNumber(rendered));

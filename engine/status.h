@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ struct LampModeTexts {
 };
 
 inline constexpr std::string_view kPressureOutOfRange = "Pressure out of range";
+
+// The status queries the decoder knows, in the fixed order decodeStatus tries them: "CR0",
+// "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7".
+std::span<const std::string_view> statusQueries();
 
 // Decodes a rendered reply R (the display form of everything received in the reply window)
 // as the answer to the status query that `outCommand` names. The query is recognised only by

@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "engine/command.h"
 #include "engine/display_form.h"
 
 namespace {
@@ -147,6 +149,21 @@ TEST(DecodeStatus, QueryIsRecognisedByExactComparison) {
     for (const Case& c : cases) {
         EXPECT_EQ(engine::decodeStatus(c.outCommand, c.prefix, rendered, kTR27KLamp), c.caption)
             << engine::displayForm(c.outCommand) << " prefix \"" << c.prefix << '"';
+    }
+}
+
+// The command-line tool's "status" sends these, in this order; each is one the decoder reads.
+TEST(DecodeStatus, StatusQueriesAreTheDecodersInTheirOrder) {
+    const std::vector<std::string_view> expected = {"CR0", "CR1", "CR4",         "CR3", "CR6",
+                                                    "CRA", "CR9", "CR PRESSURE", "CR7"};
+    const auto queries = engine::statusQueries();
+    EXPECT_EQ(std::vector<std::string_view>(queries.begin(), queries.end()), expected);
+    for (const std::string_view q : queries) {
+        const std::string reply = q == "CR1" ? "1\r" : "00\r";
+        EXPECT_NE(engine::decodeStatus(engine::commandText("", q), "", engine::displayForm(reply),
+                                       kTR27KLamp),
+                  std::nullopt)
+            << q;
     }
 }
 
