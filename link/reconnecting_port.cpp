@@ -319,6 +319,7 @@ void ReconnectingPort::attemptReopen() {
             connected_ = true;
             opened_.address.path = path;
             state_ = State::Open;
+            if (onReady) onReady();
             return;
         }
     } catch (const SerialError&) {
@@ -349,6 +350,7 @@ void ReconnectingPort::becomeOpen() {
         commEvent_ = kEventReceive;
         if (onComm) onComm();
     }
+    if (state_ == State::Open && onReady) onReady();
 }
 
 void ReconnectingPort::onTransportReadyRead() {

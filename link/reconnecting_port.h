@@ -69,6 +69,9 @@ public:
 
     // Whether bytes written now go out at once (open, and for a network port connected).
     bool ready() const { return state_ == State::Open; }
+    // Raised when the port becomes ready later than its open: a network connection has been
+    // made, or a lost port has been reopened.
+    std::function<void()> onReady;
     // Whether a lost port is being reopened.
     bool reconnecting() const { return state_ == State::Away; }
     // The device opened last, as it was reached (for a USB adapter, possibly under a

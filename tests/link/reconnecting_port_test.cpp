@@ -84,6 +84,7 @@ struct PortFixture {
         port->setSettings("19200,N,8,1");
         port->onLost = [this](const std::string& d) { lost.push_back(d); };
         port->onComm = [this] { received += port->input(); };
+        port->onReady = [this] { ++readied; };
     }
     // Queued reports and discarded transports.
     void settle() { QCoreApplication::processEvents(); }
@@ -106,6 +107,7 @@ struct PortFixture {
     std::vector<serial::Adapter> adapters;
     std::vector<std::string> lost;
     std::string received;
+    int readied = 0;  // onReady calls
     std::unique_ptr<ReconnectingPort> port;
 };
 
@@ -137,9 +139,11 @@ TEST(ReconnectingPort, LostDeviceIsReportedOnceThenReopenedQuietlyWithTheSetting
     p.clock.advance(1000);
     EXPECT_EQ(p.world.starts.size(), 2u);
 
+    EXPECT_EQ(p.readied, 0);
     p.world.present = {"/dev/ttyACM0"};
     p.clock.advance(1000);
     EXPECT_TRUE(p.port->portOpen());
+    EXPECT_EQ(p.readied, 1);
     p.clock.advance(5000);
     p.settle();
     EXPECT_EQ(p.world.starts.size(), 3u);
@@ -236,9 +240,11 @@ TEST(ReconnectingPort, NetworkPortWaitsForTheServerThenSendsWhatWasWritten) {
     p.clock.advance(ReconnectingPort::kSettleMs - 1);
     EXPECT_EQ(p.world.written, "");
     EXPECT_EQ(p.received, "");
+    EXPECT_EQ(p.readied, 0);
     p.clock.advance(1);
     EXPECT_EQ(p.world.written, "C00\r");
     EXPECT_EQ(p.received, "80\r");
+    EXPECT_EQ(p.readied, 1);
     p.live().deliver("00\r");
     EXPECT_EQ(p.received, "80\r00\r");
     p.settle();
