@@ -61,10 +61,10 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
     Timer3 = timers.createTimer();
     Timer4 = timers.createTimer();
     Timer5 = timers.createTimer();
-    Timer1->setInterval(200);
-    Timer2->setInterval(500);
+    Timer1->setInterval(panel::kRepeatPeriodMs);
+    Timer2->setInterval(panel::kReplyWindowMs);
     Timer3->setInterval(5000);
-    Timer4->setInterval(1000);
+    Timer4->setInterval(panel::kDisplayHoldMs);
     Timer5->setInterval(2000);
     Timer1->onTick = [this] { guarded([this] { Timer1_Timer(); }); };
     Timer2->onTick = [this] { guarded([this] { Timer2_Timer(); }); };

@@ -79,18 +79,18 @@ void Form1::commandButton_Click(const panel::ButtonRow& row) {
             sendCommand(row.command);
             break;
         case panel::Timing::Timed2000:
-            Timer2->setInterval(2000);
-            Timer4->setInterval(2500);
+            Timer2->setInterval(panel::kTimed2000Periods.replyWindowMs);
+            Timer4->setInterval(panel::kTimed2000Periods.displayHoldMs);
             sendCommand(row.command);
             break;
         case panel::Timing::Timed5000:
-            Timer2->setInterval(5000);
-            Timer4->setInterval(5500);
+            Timer2->setInterval(panel::kTimed5000Periods.replyWindowMs);
+            Timer4->setInterval(panel::kTimed5000Periods.displayHoldMs);
             sendCommand(row.command);
             break;
         case panel::Timing::Menu:
             sendCommand(row.command);
-            Timer1->setInterval(200);
+            Timer1->setInterval(panel::kRepeatPeriodMs);
             arrowMode = 1;
             break;
     }
@@ -143,8 +143,8 @@ void Form1::holdKey_MouseUp(const panel::HoldKeyRow& row) {
     Timer4->setEnabled(true);
     Label11->setText("");
     Label12->setText("");
-    Timer2->setInterval(500);
-    Timer4->setInterval(1000);
+    Timer2->setInterval(panel::kReplyWindowMs);
+    Timer4->setInterval(panel::kDisplayHoldMs);
     emptyRxBuffer();
     if (row.dzoom) {
         Timer1->setInterval(5);
