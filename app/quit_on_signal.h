@@ -2,9 +2,10 @@
 
 class QObject;
 
-// Makes SIGINT, SIGTERM and SIGHUP end the event loop as the close box does, so that the
-// window's shut-down runs and the serial port and its lock file are released. Does nothing
-// where the platform has no such signals.
+// Makes SIGINT, SIGTERM and SIGHUP end the event loop with exit code 0, as the panel's close box
+// does, so that what the program does after its loop runs: the window's shut-down, the serial
+// ports closed and their lock files released. Qt Core alone. Does nothing where the platform has
+// no such signals.
 void quitOnTerminationSignals(QObject* parent);
 
 // Whether such a signal has arrived. One that arrives while a modal box runs before the main

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QStringList>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ctl/session.h"
+#include "models/model.h"
+
+namespace ctl {
+
+// A command line that cannot be carried out; what() is the one-line reason. Nothing has been
+// sent when it is thrown.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr int kExitAnswered = 0;
+inline constexpr int kExitReplyMissing = 1;
+inline constexpr int kExitPortFailed = 2;
+inline constexpr int kExitUsage = 64;  // EX_USAGE of sysexits.h
+
+struct Request {
+    enum class Command { Send, Press, Status, Watch, List, Ports, Help, Version };
+    Command command = Command::Help;
+    const models::Model* model = &models::kTR27K;
+    std::vector<std::string> ports;  // device texts as given, in order
+    std::string settings;            // the line settings, "19200,N,8,1"
+    std::optional<int> timeoutMs;
+    bool json = false;
+    int watchPeriodMs = 5000;
+    std::vector<Send> sends;  // send, press and status: what goes to every port, in order
+    std::string helpText;     // Help
+};
+
+// Reads the command line (the program's name first). Throws UsageError.
+Request parseRequest(const QStringList& arguments);
+
+}  // namespace ctl

@@ -1,0 +1,161 @@
+#include "ctl/report.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <cmath>
+
+#include "engine/display_form.h"
+#include "engine/status.h"
+#include "panel/buttons.h"
+#include "panel/names.h"
+
+namespace ctl {
+
+namespace {
+
+// The panel's RXD when Timer2 ends a reply window in which nothing arrived.
+constexpr auto kNoReply = " X X X X";
+
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// Bytes off the line, one character each (byte 0xE9 is U+00E9).
+QString characters(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+
+std::string compact(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+std::string timingClass(const panel::NamedButton& b) {
+    if (b.holdKey) return "hold-" + std::to_string(panel::repeatPeriodMs(*b.holdKey));
+    switch (b.button->timing) {
+        case panel::Timing::Plain:
+            return "plain";
+        case panel::Timing::Timed2000:
+            return "timed-2000";
+        case panel::Timing::Timed5000:
+            return "timed-5000";
+        case panel::Timing::Menu:
+            return "menu";
+    }
+    return "";
+}
+
+std::string padded(std::string s, std::size_t width) {
+    s.resize(std::max(width, s.size() + 1), ' ');
+    return s;
+}
+
+}  // namespace
+
+std::string receivedDisplay(const Outcome& outcome) {
+    return outcome.reply.empty() ? kNoReply : engine::displayForm(outcome.reply);
+}
+
+std::optional<std::string> statusOf(const Outcome& outcome, const models::Model& model) {
+    if (outcome.reply.empty()) return std::nullopt;
+    return engine::decodeStatus(outcome.sent, "", engine::displayForm(outcome.reply),
+                                model.lampMode);
+}
+
+std::string plainLine(const Outcome& outcome, const models::Model& model, const std::string* port) {
+    std::string line = port ? *port + "\t" : std::string();
+    line += engine::displayForm(outcome.sent);
+    line += '\t';
+    line += receivedDisplay(outcome);
+    line += '\t';
+    line += statusOf(outcome, model).value_or("");
+    return line;
+}
+
+std::string jsonLine(const Outcome& outcome, const models::Model& model, const std::string& port) {
+    const std::optional<std::string> status = statusOf(outcome, model);
+    return compact(QJsonObject{
+        {QStringLiteral("port"), text(port)},
+        {QStringLiteral("command"), text(outcome.code)},
+        {QStringLiteral("sent"), text(engine::displayForm(outcome.sent))},
+        {QStringLiteral("reply"), characters(outcome.reply)},
+        {QStringLiteral("display"), text(receivedDisplay(outcome))},
+        {QStringLiteral("status"),
+         status ? QJsonValue(text(*status)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("ok"), outcome.ok},
+        {QStringLiteral("ms"), std::round(outcome.ms * 10) / 10},
+    });
+}
+
+std::string listText(const models::Model& model, bool json) {
+    const std::vector<panel::NamedButton> buttons = panel::namedButtons(model);
+    std::size_t nameWidth = 0, codeWidth = 0;
+    for (const panel::NamedButton& b : buttons) {
+        nameWidth = std::max(nameWidth, b.name.size() + 2);
+        codeWidth = std::max(codeWidth, b.command().size() + 2);
+    }
+    std::string out;
+    for (const panel::NamedButton& b : buttons) {
+        if (json) {
+            QJsonObject object{
+                {QStringLiteral("name"), text(b.name)},
+                {QStringLiteral("code"), text(b.command())},
+                {QStringLiteral("timing"), text(timingClass(b))},
+                {QStringLiteral("window_ms"),
+                 b.button ? panel::replyWindowMs(b.button->timing) : panel::kReplyWindowMs},
+            };
+            if (b.holdKey)
+                object.insert(QStringLiteral("repeat_ms"), panel::repeatPeriodMs(*b.holdKey));
+            out += compact(object);
+        } else {
+            out += padded(b.name, nameWidth) + padded(std::string(b.command()), codeWidth) +
+                   timingClass(b);
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string portsText(const std::vector<serial::Adapter>& adapters, bool json) {
+    std::string out;
+    for (const serial::Adapter& a : adapters) {
+        if (json) {
+            out += compact(QJsonObject{
+                {QStringLiteral("path"), text(a.path)},
+                {QStringLiteral("stable_name"), text(a.stableName)},
+                {QStringLiteral("description"), text(a.description)},
+                {QStringLiteral("serial_number"), text(a.serialNumber)},
+            });
+        } else {
+            out += a.path + "\t" + a.stableName + "\t" + a.description + "\t" + a.serialNumber;
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+OrderedOutcomes::OrderedOutcomes(std::size_t ports, Print print)
+    : print_(std::move(print)), waiting_(ports), finished_(ports, false) {}
+
+void OrderedOutcomes::add(std::size_t port, const Outcome& outcome) {
+    if (port == current_)
+        print_(port, outcome);
+    else
+        waiting_[port].push_back(outcome);
+}
+
+void OrderedOutcomes::finished(std::size_t port) {
+    finished_[port] = true;
+    flush();
+}
+
+void OrderedOutcomes::flush() {
+    while (current_ < finished_.size() && finished_[current_]) {
+        ++current_;
+        if (current_ == finished_.size()) break;
+        for (const Outcome& o : waiting_[current_]) print_(current_, o);
+        waiting_[current_].clear();
+    }
+}
+
+}  // namespace ctl

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ctl/options.h"
+#include "ctl/report.h"
+#include "ctl/session.h"
+
+namespace ctl {
+
+// send, press and status: the request's sends on every port at once, each port's one after
+// another. Outcomes go to `out` in the order of the ports (see OrderedOutcomes), failures to
+// `err` in the words of the panel's warning box.
+class Batch {
+  public:
+    Batch(const Request& request, const Surroundings& surroundings, std::ostream& out,
+          std::ostream& err);
+    ~Batch();
+
+    // Opens the ports and starts. `finished` is called once every port is through, possibly
+    // before start() returns.
+    void start(std::function<void()> finished);
+    bool done() const { return remaining_ == 0; }
+    // 0 every command answered, 1 a reply missing, 2 a port not opened or lost.
+    int exitStatus() const;
+
+  private:
+    enum class State { Opening, Running, Done };
+    void run(std::size_t port);
+    void portDone(std::size_t port);
+
+    const Request& request_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::vector<std::unique_ptr<PortSession>> sessions_;
+    std::vector<State> states_;
+    OrderedOutcomes ordered_;
+    std::size_t remaining_ = 0;
+    bool missing_ = false;
+    bool failed_ = false;
+    std::function<void()> finished_;
+};
+
+// watch: every status query on every port once a period, all ports at once; after each round,
+// the lines whose reply or status differ from what was printed last for that port and query,
+// port by port in the order given. A lost port is reported on `err` and reopened as the panel
+// reopens it; once it is back, a round runs at once and prints all of that port again.
+class Watch {
+  public:
+    Watch(const Request& request, const Surroundings& surroundings, std::ostream& out,
+          std::ostream& err);
+    ~Watch();
+
+    // Opens every port and starts the rounds; false, with the reason on `err`, when a port
+    // cannot be opened.
+    bool start();
+
+  private:
+    void startRound();
+    void endRound();
+
+    const Request& request_;
+    Surroundings surroundings_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::vector<std::unique_ptr<PortSession>> sessions_;
+    std::unique_ptr<PanelTimer> period_;
+    std::vector<std::vector<Outcome>> round_;                // this round's outcomes, per port
+    std::vector<std::map<std::string, std::string>> shown_;  // per port: code -> what was printed
+    std::size_t active_ = 0;                                 // ports still in this round
+    bool inRound_ = false;
+    bool roundDue_ = false;  // a round is due once this one ends
+};
+
+}  // namespace ctl

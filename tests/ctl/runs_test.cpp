@@ -1,0 +1,400 @@
+// projectorctl's runs on the virtual clock, its ports on fake lines to a scripted projector: reply
+// windows, the cadence of held keys, several ports at once, exit statuses, watch rounds.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <map>
+#include <sstream>
+
+#include "ctl/options.h"
+#include "ctl/run.h"
+#include "link/transport.h"
+#include "tests/support/virtual_clock.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// A piece of a reply: its bytes, this long after the command arrived; or the line's device
+// pulled out at that moment.
+struct Piece {
+    int atMs;
+    std::string bytes;
+    bool unplug = false;
+};
+
+// Projectors behind fake lines, one per device path; what each answers is scripted.
+struct Lines {
+    explicit Lines(VirtualClock& clock) : clock(clock) {}
+
+    VirtualClock& clock;
+    std::set<std::string> present;  // paths that open
+    std::map<std::string, std::map<std::string, std::vector<Piece>>>
+        script;                                                // path -> command -> reply
+    std::vector<std::pair<std::int64_t, std::string>> writes;  // (time, path + " " + command)
+    std::map<std::string, class Line*> live;
+};
+
+class Line final : public serial::Transport {
+  public:
+    Line(Lines& lines, std::string path) : lines_(lines), path_(std::move(path)) {}
+    ~Line() override { close(); }
+
+    void start(const serial::LineSettings&) override {
+        if (!lines_.present.contains(path_))
+            throw serial::SerialError(path_ + ": No such file or directory");
+        lines_.live[path_] = this;
+    }
+    void close() override {
+        if (lines_.live[path_] == this) lines_.live.erase(path_);
+    }
+    bool gone() const override { return gone_; }
+    void applySettings(const serial::LineSettings&) override {}
+    void write(const std::string& bytes) override {
+        const std::string command = bytes.substr(0, bytes.size() - 1);
+        lines_.writes.emplace_back(lines_.clock.now(), path_ + " " + command);
+        const auto script = lines_.script[path_].find(command);
+        const std::vector<Piece> reply = script != lines_.script[path_].end()
+                                             ? script->second
+                                             : std::vector<Piece>{{1, "\x06\r"}};
+        for (const Piece& piece : reply) {
+            auto timer = lines_.clock.createTimer();
+            PanelTimer* t = timer.get();
+            t->setInterval(piece.atMs);
+            t->onTick = [this, t, piece] {
+                t->setEnabled(false);
+                if (gone_) return;
+                if (piece.unplug) return unplug();
+                waiting_ += piece.bytes;
+                onReadyRead();
+            };
+            t->setEnabled(true);
+            replies_.push_back(std::move(timer));
+        }
+    }
+    std::string readAll() override { return std::exchange(waiting_, {}); }
+
+    void unplug() {
+        gone_ = true;
+        onFailed(path_ + ": Input/output error");
+    }
+
+  private:
+    Lines& lines_;
+    std::string path_;
+    std::string waiting_;
+    bool gone_ = false;
+    std::vector<std::unique_ptr<PanelTimer>> replies_;
+};
+
+struct Fixture {
+    Fixture() {
+        surroundings.timers = &clock;
+        surroundings.nowMs = [this] { return static_cast<double>(clock.now()); };
+        surroundings.port.assignment.environment = [](const std::string&) { return std::string(); };
+        surroundings.port.assignment.adapters = [] { return std::vector<serial::Adapter>{}; };
+        surroundings.port.assignment.stableNameFolder = byId.path().toStdString();
+        surroundings.port.transports = [this](const serial::DeviceAddress& a) {
+            return std::make_unique<Line>(lines, a.path);
+        };
+        lines.present = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+    }
+
+    ctl::Request request(const QStringList& arguments) {
+        return ctl::parseRequest(QStringList{QStringLiteral("projectorctl")} + arguments);
+    }
+
+    // Runs the request to its end; the exit status.
+    int runBatch(const QStringList& arguments, std::int64_t limitMs = 60'000) {
+        held = request(arguments);
+        ctl::Batch batch(held, surroundings, out, err);
+        batch.start([this] { finishedAt = clock.now(); });
+        for (std::int64_t t = 0; !batch.done() && t < limitMs; ++t) advance(1);
+        EXPECT_TRUE(batch.done());
+        return batch.exitStatus();
+    }
+
+    void advance(std::int64_t ms) {
+        clock.advance(ms);
+        QCoreApplication::processEvents();  // the port's queued loss reports
+    }
+
+    std::vector<QJsonObject> jsonLines() const {
+        std::vector<QJsonObject> objects;
+        std::istringstream in(out.str());
+        for (std::string line; std::getline(in, line);) {
+            objects.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+        }
+        return objects;
+    }
+    std::vector<std::int64_t> writeTimes() const {
+        std::vector<std::int64_t> times;
+        for (const auto& w : writes()) times.push_back(w.first);
+        return times;
+    }
+    const std::vector<std::pair<std::int64_t, std::string>>& writes() const { return lines.writes; }
+
+    VirtualClock clock;
+    Lines lines{clock};
+    QTemporaryDir byId;
+    ctl::Surroundings surroundings;
+    ctl::Request held;
+    std::ostringstream out, err;
+    std::int64_t finishedAt = -1;
+};
+
+QStringList onPort(QStringList arguments) {
+    return QStringList{QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB0"),
+                       QStringLiteral("--json")} +
+           arguments;
+}
+
+// A reply is complete at its first carriage return, and the next command goes out at once; a
+// reply not complete when the window ends is missing.
+TEST(CtlRuns, RepliesCompleteAtTheirFirstCarriageReturnOrGoMissingWhenTheWindowEnds) {
+    struct Case {
+        const char* what;
+        QStringList arguments;
+        std::string code;  // the command the reply answers, sent first
+        std::vector<Piece> reply;
+        double ms;
+        bool ok;
+        std::string received;
+        std::string display;
+        QJsonValue status;
+    };
+    const QJsonValue none(QJsonValue::Null);
+    const Case cases[] = {
+        {"whole",
+         {"send", "CR0", "C00"},
+         "CR0",
+         {{3, "80\r"}},
+         3,
+         true,
+         "80\r",
+         " 8 0 CR ",
+         " Stand by"},
+        {"in pieces",
+         {"send", "CR0", "C00"},
+         "CR0",
+         {{2, "8"}, {7, "0\r"}},
+         7,
+         true,
+         "80\r",
+         " 8 0 CR ",
+         " Stand by"},
+        {"two replies",
+         {"send", "CR1", "C00"},
+         "CR1",
+         {{2, "3\r2\r"}},
+         2,
+         true,
+         "3\r",
+         " 3 CR ",
+         " Video"},
+        {"no row",
+         {"send", "CR0", "C00"},
+         "CR0",
+         {{2, "\x06\r"}},
+         2,
+         true,
+         "\x06\r",
+         " ACK CR ",
+         none},
+        {"nothing", {"send", "CR0", "C00"}, "CR0", {}, 500, false, "", " X X X X", none},
+        {"no CR",
+         {"send", "CR3", "C00"},
+         "CR3",
+         {{4, "12"}},
+         500,
+         false,
+         "12",
+         " 1 2 ",
+         " 1 2  Hour Use"},
+        {"--timeout",
+         {"--timeout", "40", "send", "CR0", "C00"},
+         "CR0",
+         {{41, "80\r"}},
+         40,
+         false,
+         "",
+         " X X X X",
+         none},
+        {"a query button", {"press", "status"}, "CR0", {}, 500, false, "", " X X X X", none},
+        {"timed 2000",
+         {"press", "real"},
+         "C12",
+         {{1999, "\x06\r"}},
+         1999,
+         true,
+         "\x06\r",
+         " ACK CR ",
+         none},
+        {"timed 5000",
+         {"press", "pc1-rgb"},
+         "C50",
+         {{5001, "\x06\r"}},
+         5000,
+         false,
+         "",
+         " X X X X",
+         none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        f.lines.script["/dev/ttyUSB0"][c.code] = c.reply;
+        f.runBatch(onPort(c.arguments));
+        const std::vector<QJsonObject> lines = f.jsonLines();
+        ASSERT_FALSE(lines.empty());
+        const QJsonObject& o = lines[0];
+        EXPECT_EQ(o.value("command").toString().toStdString(), c.code);
+        EXPECT_EQ(o.value("ms").toDouble(), c.ms);
+        EXPECT_EQ(o.value("ok").toBool(), c.ok);
+        EXPECT_EQ(o.value("reply").toString().toStdString(), c.received);
+        EXPECT_EQ(o.value("display").toString().toStdString(), c.display);
+        EXPECT_EQ(o.value("status"), c.status);
+        // Whatever ended the reply sent the next command at that moment.
+        if (lines.size() > 1) {
+            EXPECT_EQ(f.writeTimes().at(1), static_cast<std::int64_t>(c.ms));
+        }
+    }
+}
+
+// A held key goes out at its own repeat period, whatever its replies do; a reply window still
+// open when the next repeat is due ends there, the last one runs its full length.
+TEST(CtlRuns, HoldKeyRepeatsAtItsOwnPeriod) {
+    struct Case {
+        QString name;
+        std::vector<Piece> reply;
+        std::vector<std::int64_t> sentAt;
+        std::vector<double> ms;
+        int status;
+    };
+    const Case cases[] = {
+        {"vol-up", {{1, "\x06\r"}}, {0, 250, 500}, {1, 1, 1}, 0},
+        {"vol-up", {}, {0, 250, 500}, {250, 250, 500}, 1},
+        {"brightness-up", {{3, "\x06\r"}}, {0, 50, 100}, {3, 3, 3}, 0},
+        {"up",
+         {},
+         {0, 200, 400},
+         {200, 200, 500},
+         1},  // an arrow: Timer1's period in force at start
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString() + (c.reply.empty() ? " unanswered" : ""));
+        Fixture f;
+        for (const char* code : {"C09", "C20", "C3C"})
+            f.lines.script["/dev/ttyUSB0"][code] = c.reply;
+        EXPECT_EQ(f.runBatch(onPort({"press", c.name, "--times", "3"})), c.status);
+        EXPECT_EQ(f.writeTimes(), c.sentAt);
+        std::vector<double> ms;
+        for (const QJsonObject& o : f.jsonLines()) ms.push_back(o.value("ms").toDouble());
+        EXPECT_EQ(ms, c.ms);
+    }
+}
+
+// Every port is driven at once; the lines come port by port in the order the ports were given.
+TEST(CtlRuns, SeveralPortsRunAtOnceAndPrintInTheirOrder) {
+    Fixture f;
+    for (const std::string_view q : engine::statusQueries()) {
+        f.lines.script["/dev/ttyUSB0"][std::string(q)] = {{100, "00\r"}};
+        f.lines.script["/dev/ttyUSB1"][std::string(q)] = {{1, "00\r"}};
+    }
+    EXPECT_EQ(f.runBatch({"--port", "/dev/ttyUSB0", "--port", "/dev/ttyUSB1", "status"}), 0);
+    EXPECT_EQ(f.finishedAt, 900);  // the slower projector's time alone
+    const std::vector<std::int64_t> times = f.writeTimes();
+    EXPECT_EQ(std::count(times.begin(), times.end(), 0), 2);
+    std::istringstream lines(f.out.str());
+    std::vector<std::string> ports;
+    for (std::string line; std::getline(lines, line);)
+        ports.push_back(line.substr(0, line.find('\t')));
+    std::vector<std::string> expected(9, "/dev/ttyUSB0");
+    expected.resize(18, "/dev/ttyUSB1");
+    EXPECT_EQ(ports, expected) << f.out.str();
+}
+
+TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
+    const std::string lost =
+        "/dev/ttyUSB0: Input/output error\nThe panel reconnects by itself as soon as the device is "
+        "back.\n";
+    struct Case {
+        const char* what;
+        QStringList ports;
+        std::map<std::string, std::vector<Piece>> script;  // of /dev/ttyUSB0
+        int status;
+        std::size_t lines;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"answered", {"/dev/ttyUSB0"}, {}, 0, 9, ""},
+        {"one missing", {"/dev/ttyUSB0"}, {{"CR4", {}}}, 1, 9, ""},
+        {"lost on the way", {"/dev/ttyUSB0"}, {{"CR4", {{2, "", true}}}}, 2, 3, lost},
+        {"not there",
+         {"/dev/ttyUSB7"},
+         {},
+         2,
+         0,
+         "/dev/ttyUSB7: No such file or directory\nNo serial adapters were found.\n"},
+        {"one of two lost",
+         {"/dev/ttyUSB0", "/dev/ttyUSB1"},
+         {{"CR0", {{2, "", true}}}},
+         2,
+         10,
+         lost},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        f.lines.script["/dev/ttyUSB0"] = c.script;
+        QStringList arguments;
+        for (const QString& port : c.ports) arguments << "--port" << port;
+        EXPECT_EQ(f.runBatch(arguments << "status"), c.status);
+        const std::string out = f.out.str();
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), static_cast<long>(c.lines)) << out;
+        EXPECT_EQ(f.err.str(), c.err);
+    }
+}
+
+// Every status once, then only what changed; a lost port is reported, sits the rounds out
+// while it is away, and is shown whole again once it is back.
+TEST(CtlRuns, WatchPrintsWhatChangesAndAllAgainAfterALostPortIsBack) {
+    Fixture f;
+    f.held = f.request({"--port", "/dev/ttyUSB0", "watch", "2"});
+    ctl::Watch watch(f.held, f.surroundings, f.out, f.err);
+    ASSERT_TRUE(watch.start());
+    const auto linesNow = [&] {
+        const std::string text = std::exchange(f.out, std::ostringstream{}).str();
+        return std::count(text.begin(), text.end(), '\n');
+    };
+    f.advance(1000);
+    EXPECT_EQ(linesNow(), 9);
+    f.advance(2000);
+    EXPECT_EQ(f.writes().size(), 18u);
+    EXPECT_EQ(linesNow(), 0);
+
+    f.lines.script["/dev/ttyUSB0"]["CR0"] = {{1, "20\r"}};
+    f.advance(2000);
+    EXPECT_EQ(f.out.str(), " C R 0 CR \t 2 0 CR \t Cooling down\n");
+    linesNow();
+
+    f.lines.script["/dev/ttyUSB0"]["CR0"] = {{1, "", true}};
+    f.advance(2000);
+    EXPECT_EQ(f.err.str(),
+              "/dev/ttyUSB0: Input/output error\nThe panel reconnects by itself as soon as the "
+              "device is back.\n");
+    EXPECT_EQ(linesNow(), 0);
+    f.lines.script["/dev/ttyUSB0"].erase("CR0");
+    f.lines.present.clear();
+    const std::size_t sent = f.writes().size();
+    f.advance(3000);  // away: the rounds send nothing
+    EXPECT_EQ(f.writes().size(), sent);
+    f.lines.present = {"/dev/ttyUSB0"};
+    f.advance(1000);  // reopened at the next attempt, and a round at once
+    EXPECT_EQ(linesNow(), 9);
+}
+
+}  // namespace
