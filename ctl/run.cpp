@@ -6,8 +6,10 @@ namespace ctl {
 
 namespace {
 
+// Lines go out as the stream buffers them: at once to a terminal, in blocks to a pipe or a
+// file; watch flushes after each round.
 void printLine(std::ostream& out, const std::string& line) {
-    out << line << '\n' << std::flush;
+    out << line << '\n';
 }
 
 void printError(std::ostream& err, const std::string& text) {
@@ -60,17 +62,24 @@ Batch::~Batch() = default;
 
 void Batch::start(std::function<void()> finished) {
     finished_ = std::move(finished);
-    for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        try {
-            sessions_[i]->open();
-        } catch (const serial::SerialError& e) {
-            printError(err_, e.what());
-            failed_ = true;
-            portDone(i);
-            continue;
-        }
-        if (sessions_[i]->ready()) run(i);
+    openNext();
+}
+
+void Batch::openNext() {
+    const std::size_t i = opened_++;
+    if (opened_ < sessions_.size()) {
+        QMetaObject::invokeMethod(
+            &events_, [this] { openNext(); }, Qt::QueuedConnection);
     }
+    try {
+        sessions_[i]->open();
+    } catch (const serial::SerialError& e) {
+        printError(err_, e.what());
+        failed_ = true;
+        portDone(i);
+        return;
+    }
+    if (sessions_[i]->ready()) run(i);
 }
 
 void Batch::run(std::size_t port) {
@@ -81,6 +90,9 @@ void Batch::run(std::size_t port) {
 void Batch::portDone(std::size_t port) {
     if (states_[port] == State::Done) return;
     states_[port] = State::Done;
+    // Not from inside the port's own notification, which may be what brought the end.
+    QMetaObject::invokeMethod(
+        &events_, [this, port] { sessions_[port]->close(); }, Qt::QueuedConnection);
     ordered_.finished(port);
     if (--remaining_ == 0 && finished_) finished_();
 }
@@ -180,6 +192,7 @@ void Watch::endRound() {
         }
         round_[i].clear();
     }
+    out_.flush();
     inRound_ = false;
     if (roundDue_) startRound();
 }

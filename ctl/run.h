@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,7 +16,9 @@ namespace ctl {
 
 // send, press and status: the request's sends on every port at once, each port's one after
 // another. Outcomes go to `out` in the order of the ports (see OrderedOutcomes), failures to
-// `err` in the words of the panel's warning box.
+// `err` in the words of the panel's warning box. Ports are opened one an event-loop pass and
+// closed as soon as they are through, so that a fleet's opening and closing overlap with the
+// projectors' replies.
 class Batch {
   public:
     Batch(const Request& request, const Surroundings& surroundings, std::ostream& out,
@@ -31,6 +34,7 @@ class Batch {
 
   private:
     enum class State { Opening, Running, Done };
+    void openNext();
     void run(std::size_t port);
     void portDone(std::size_t port);
 
@@ -40,10 +44,12 @@ class Batch {
     std::vector<std::unique_ptr<PortSession>> sessions_;
     std::vector<State> states_;
     OrderedOutcomes ordered_;
+    std::size_t opened_ = 0;
     std::size_t remaining_ = 0;
     bool missing_ = false;
     bool failed_ = false;
     std::function<void()> finished_;
+    QObject events_;  // what the queued calls run in; they go with it
 };
 
 // watch: every status query on every port once a period, all ports at once; after each round,

@@ -48,6 +48,13 @@ void PortSession::open() {
     port_->setPortOpen(true);
 }
 
+void PortSession::close() {
+    running_ = awaiting_ = false;
+    window_->setEnabled(false);
+    pace_->setEnabled(false);
+    port_->setPortOpen(false);
+}
+
 void PortSession::run(std::vector<Send> sends) {
     sends_ = std::move(sends);
     next_ = 0;

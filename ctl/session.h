@@ -51,6 +51,8 @@ class PortSession {
     // Opens the port; throws serial::SerialError with the panel's words when it cannot. A
     // network port is ready only once its server has answered: onReady says when.
     void open();
+    // Closes the port: released at once, not reopened.
+    void close();
     bool ready() const { return port_->ready(); }
     bool running() const { return running_; }
 

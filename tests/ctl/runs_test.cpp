@@ -112,6 +112,7 @@ struct Fixture {
         held = request(arguments);
         ctl::Batch batch(held, surroundings, out, err);
         batch.start([this] { finishedAt = clock.now(); });
+        QCoreApplication::processEvents();  // the other ports open on the loop's next passes
         for (std::int64_t t = 0; !batch.done() && t < limitMs; ++t) advance(1);
         EXPECT_TRUE(batch.done());
         return batch.exitStatus();
