@@ -7,6 +7,8 @@
 #   - installs it with apt-get, starts both programs from their installed paths (offscreen)
 #     on a pseudo-terminal named by PROJECTOR_COM1, sees that each has the device open,
 #     ends each with SIGTERM and expects exit status 0;
+#   - runs the installed projectorctl on such a pseudo-terminal (no reply: exit status 1),
+#     checks that it links no widget or GUI library, and runs its bash completion;
 #   - purges the package and checks that none of its files remain.
 # Runs only as root with a working apt, and not when PANEL_TEST_INSTALL=0; otherwise it says
 # why it skips and succeeds. It leaves the machine as it found it, also when a check fails.
@@ -95,7 +97,9 @@ pass "control: $package $version, Depends from the binaries ($depends)"
 
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
-expected=(usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz)
+expected=(usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz
+          usr/bin/projectorctl usr/share/man/man1/projectorctl.1.gz
+          usr/share/bash-completion/completions/projectorctl)
 for program in "${programs[@]}"; do
     id=io.github.projectorpanel.${program,,}
     expected+=(usr/bin/$program usr/share/man/man1/$program.1.gz
@@ -108,7 +112,7 @@ if ! diff -u "$work/expected" "$work/contents" >"$work/contents.diff"; then
     cat "$work/contents.diff" >&2
     fail "the package does not hold exactly the expected files"
 fi
-for program in "${programs[@]}"; do
+for program in "${programs[@]}" projectorctl; do
     [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program is not executable"
 done
 bad_modes=$(cd "$root" && find . \( -type f ! -path './usr/bin/*' -perm /0133 \) -o \( -path './usr/bin/*' ! -perm 0755 \) -o \( -type d ! -perm 0755 \))
@@ -256,6 +260,30 @@ for program in "${programs[@]}"; do
     run_installed "$program"
 done
 pids=()
+
+# projectorctl from its installed path, in the same clean environment: the device opens, the
+# command goes out, no reply comes (the holder answers nothing), and the exit status says so.
+"$work/pty-holder" >"$work/pty-projectorctl" &
+pids+=("$!")
+device=""
+for _ in $(seq 50); do
+    device=$(head -n 1 "$work/pty-projectorctl" 2>/dev/null || true)
+    [ -n "$device" ] && break
+    sleep 0.1
+done
+[ -n "$device" ] && [ -c "$device" ] || fail "the pty holder gave no device"
+status=0
+output=$(env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$work/home" LANG=C.UTF-8 \
+    /usr/bin/projectorctl --port "$device" --timeout 100 send C00 2>"$work/projectorctl.log") || status=$?
+[ "$status" -eq 1 ] || { cat "$work/projectorctl.log" >&2; fail "projectorctl without a reply exited with $status, not 1"; }
+[ "$output" = $' C 0 0 CR \t X X X X\t' ] || fail "projectorctl printed \"$output\""
+if ldd /usr/bin/projectorctl | grep -E 'libQt6(Widgets|Gui)'; then
+    fail "projectorctl links a widget or GUI library"
+fi
+completed=$(bash -c 'source /usr/share/bash-completion/completions/projectorctl
+    COMP_WORDS=(projectorctl --model TR52 press logo-o); COMP_CWORD=4; _projectorctl; echo "${COMPREPLY[*]}"')
+[ "$completed" = logo-off ] || fail "bash completion of \"press logo-o\" for the TR52 gave \"$completed\""
+pass "/usr/bin/projectorctl sent to $device and exited with 1 for the missing reply; Qt Core only; its completion names the buttons"
 
 # --- Remove ----------------------------------------------------------------------------
 
