@@ -1,5 +1,5 @@
 // projectorctl's runs on the virtual clock, its ports on fake lines to a scripted projector: reply
-// windows, the cadence of held keys, several ports at once, exit statuses, watch rounds.
+// windows, the cadence of held keys, several ports at once, exit statuses.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -358,44 +358,6 @@ TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), static_cast<long>(c.lines)) << out;
         EXPECT_EQ(f.err.str(), c.err);
     }
-}
-
-// Every status once, then only what changed; a lost port is reported, sits the rounds out
-// while it is away, and is shown whole again once it is back.
-TEST(CtlRuns, WatchPrintsWhatChangesAndAllAgainAfterALostPortIsBack) {
-    Fixture f;
-    f.held = f.request({"--port", "/dev/ttyUSB0", "watch", "2"});
-    ctl::Watch watch(f.held, f.surroundings, f.out, f.err);
-    ASSERT_TRUE(watch.start());
-    const auto linesNow = [&] {
-        const std::string text = std::exchange(f.out, std::ostringstream{}).str();
-        return std::count(text.begin(), text.end(), '\n');
-    };
-    f.advance(1000);
-    EXPECT_EQ(linesNow(), 9);
-    f.advance(2000);
-    EXPECT_EQ(f.writes().size(), 18u);
-    EXPECT_EQ(linesNow(), 0);
-
-    f.lines.script["/dev/ttyUSB0"]["CR0"] = {{1, "20\r"}};
-    f.advance(2000);
-    EXPECT_EQ(f.out.str(), " C R 0 CR \t 2 0 CR \t Cooling down\n");
-    linesNow();
-
-    f.lines.script["/dev/ttyUSB0"]["CR0"] = {{1, "", true}};
-    f.advance(2000);
-    EXPECT_EQ(f.err.str(),
-              "/dev/ttyUSB0: Input/output error\nThe panel reconnects by itself as soon as the "
-              "device is back.\n");
-    EXPECT_EQ(linesNow(), 0);
-    f.lines.script["/dev/ttyUSB0"].erase("CR0");
-    f.lines.present.clear();
-    const std::size_t sent = f.writes().size();
-    f.advance(3000);  // away: the rounds send nothing
-    EXPECT_EQ(f.writes().size(), sent);
-    f.lines.present = {"/dev/ttyUSB0"};
-    f.advance(1000);  // reopened at the next attempt, and a round at once
-    EXPECT_EQ(linesNow(), 9);
 }
 
 }  // namespace

@@ -190,6 +190,8 @@ TEST(CtlEndToEnd, WatchReportsAChangeAndKeepsGoingAcrossAnUnplug) {
     projector.sim.plug();
     ASSERT_TRUE(until([&] { return linesOf(out).size() == 20; })) << out << err;
     EXPECT_EQ(linesOf(out)[11], " C R 0 CR \t 2 0 CR \t Cooling down");
+    // Reported once; the rounds while it was away sent nothing and said nothing.
+    EXPECT_EQ(linesOf(err).size(), 2u) << err;
 
     watch.terminate();
     ASSERT_TRUE(watch.waitForFinished(10'000));

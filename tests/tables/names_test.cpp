@@ -91,19 +91,5 @@ TEST(Names, GroupTitlesAreLabelsOfTheButtonsContainer) {
     for (const HoldKeyRow& k : holdKeyRows()) check(k.control, k.group);
 }
 
-TEST(Names, WordsOfCaptions) {
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"DVI(PC Digital)", "dvi-pc-digital"},
-        {"R/C KEY OFF", "r-c-key-off"},
-        {"D.Zoom", "d-zoom"},
-        {"+", "up"},
-        {"-", "down"},
-        {"→", "right"},
-        {"IMAGE4", "image4"},
-        {"データを表示する", ""},
-    };
-    for (const auto& [caption, words] : cases) EXPECT_EQ(nameWords(caption), words) << caption;
-}
-
 }  // namespace
 }  // namespace panel
