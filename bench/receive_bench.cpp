@@ -42,7 +42,7 @@ BENCHMARK(BM_ReceiveUnqueried)->RangeMultiplier(10)->Range(100, 30000)->Complexi
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     panel::chooseFaces();
     benchmark::Initialize(&argc, argv);
