@@ -1,0 +1,222 @@
+#include "panel/accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <limits>
+#include <string_view>
+#include <utility>
+
+#include "panel/accessible_texts.h"
+#include "panel/factory.h"
+#include "panel/widgets.h"
+
+namespace panel {
+
+namespace {
+
+void (*recorder)(QAccessibleEvent*) = nullptr;
+
+void announce(QAccessibleEvent& event) {
+    if (recorder) recorder(&event);
+    else QAccessible::updateAccessibility(&event);
+}
+
+// Label texts are bytes and are drawn as Latin-1; they are told the same way.
+QString latin1(std::string_view bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QString utf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+constexpr std::size_t kNothingPending = std::numeric_limits<std::size_t>::max();
+
+}  // namespace
+
+// Static text, the AT-SPI "label". Its name is the whole text, blanks included, and its text
+// interface offers the same characters where they are drawn, so that a text-changed event can
+// carry just the piece that came.
+class PanelLabelAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit PanelLabelAccessible(PanelLabel* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    PanelLabel& label() const { return *static_cast<PanelLabel*>(widget()); }
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? latin1(label().text()) : QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    // Nothing is selected and there is no caret: the text is only read.
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    void scrollToSubstring(int, int) override {}
+
+    int characterCount() const override { return static_cast<int>(label().text().size()); }
+
+    QString text(int start, int end) const override {
+        const std::string& all = label().text();
+        const std::size_t from = static_cast<std::size_t>(std::max(start, 0));
+        const std::size_t to = end < 0 ? all.size() : std::min(all.size(), std::size_t(end));
+        return from < to ? latin1(std::string_view(all).substr(from, to - from)) : QString();
+    }
+
+    QString attributes(int, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+    // Characters beyond the box are not drawn and have no place on the screen.
+    QRect characterRect(int offset) const override {
+        const PanelLabel::Drawn d = label().drawn();
+        if (offset < 0 || offset >= d.shown.size()) return {};
+        const QFontMetrics metrics = label().fontMetrics();
+        const int x = lineStart(d, metrics) + metrics.horizontalAdvance(d.shown.left(offset));
+        const QRect local(x, d.box.top(), metrics.horizontalAdvance(d.shown.at(offset)),
+                          metrics.height());
+        return QRect(label().mapToGlobal(local.topLeft()), local.size());
+    }
+
+    int offsetAtPoint(const QPoint& point) const override {
+        const PanelLabel::Drawn d = label().drawn();
+        const QFontMetrics metrics = label().fontMetrics();
+        const QPoint local = label().mapFromGlobal(point);
+        if (local.y() < d.box.top() || local.y() >= d.box.top() + metrics.height()) return -1;
+        int x = lineStart(d, metrics);
+        for (int i = 0; i < d.shown.size(); ++i) {
+            const int next = x + metrics.horizontalAdvance(d.shown.at(i));
+            if (local.x() >= x && local.x() < next) return i;
+            x = next;
+        }
+        return -1;
+    }
+
+    // Tells the text appended since announceAppended last found nothing pending, if any.
+    // `text` is the label's text as it stood after those appends.
+    void tellAppended(const std::string& text) {
+        const std::size_t from = std::exchange(pendingFrom_, kNothingPending);
+        if (from >= text.size()) return;
+        QAccessibleEvent renamed(&label(), QAccessible::NameChanged);
+        announce(renamed);
+        QAccessibleTextInsertEvent inserted(&label(), static_cast<int>(from),
+                                            latin1(std::string_view(text).substr(from)));
+        announce(inserted);
+    }
+
+    // True when this append is the first since the last telling.
+    bool noteAppended(std::size_t position) {
+        if (pendingFrom_ != kNothingPending) return false;
+        pendingFrom_ = position;
+        return true;
+    }
+
+private:
+    static int lineStart(const PanelLabel::Drawn& d, const QFontMetrics& metrics) {
+        const int width = metrics.horizontalAdvance(d.shown);
+        if (d.flags & Qt::AlignHCenter) return d.box.left() + (d.box.width() - width) / 2;
+        if (d.flags & Qt::AlignRight) return d.box.right() + 1 - width;
+        return d.box.left();
+    }
+
+    std::size_t pendingFrom_ = kNothingPending;
+};
+
+namespace {
+
+// A group of controls. A frame that holds one label is titled by it ("POWER", "FAN SPEED");
+// the others are named by accessibleTextRows().
+class PanelFrameAccessible : public QAccessibleWidget {
+public:
+    explicit PanelFrameAccessible(PanelFrame* frame)
+        : QAccessibleWidget(frame, QAccessible::Grouping) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty()) {
+            const auto labels = widget()->findChildren<PanelLabel*>(Qt::FindDirectChildrenOnly);
+            if (labels.size() == 1) return latin1(labels.front()->text());
+        }
+        return QAccessibleWidget::text(t);
+    }
+};
+
+QAccessibleInterface* createInterface(const QString& className, QObject* object) {
+    if (className == QLatin1String(PanelLabel::staticMetaObject.className()))
+        return new PanelLabelAccessible(static_cast<PanelLabel*>(object));
+    if (className == QLatin1String(PanelFrame::staticMetaObject.className()))
+        return new PanelFrameAccessible(static_cast<PanelFrame*>(object));
+    // The panel's window is a plain QWidget, which Qt would make a "filler"; a screen reader
+    // looks for a window ("frame") to tell its caption.
+    if (className == QLatin1String(QWidget::staticMetaObject.className())) {
+        auto* widget = static_cast<QWidget*>(object);
+        if (widget->isWindow()) return new QAccessibleWidget(widget, QAccessible::Window);
+    }
+    return nullptr;
+}
+
+PanelLabelAccessible* interfaceOf(PanelLabel& label) {
+    return dynamic_cast<PanelLabelAccessible*>(QAccessible::queryAccessibleInterface(&label));
+}
+
+}  // namespace
+
+void installAccessibility() {
+    static const bool installed = (QAccessible::installFactory(createInterface), true);
+    (void)installed;
+}
+
+bool accessibilityActive() { return recorder || QAccessible::isActive(); }
+
+void recordAnnouncements(void (*to)(QAccessibleEvent*)) { recorder = to; }
+
+void describeControls(const ControlMap& controls) {
+    for (const AccessibleTextRow& row : accessibleTextRows()) {
+        QWidget* widget = controls.find(row.control);
+        if (!widget) continue;
+        if (!row.name.empty()) widget->setAccessibleName(utf8(row.name));
+        if (!row.description.empty()) widget->setAccessibleDescription(utf8(row.description));
+    }
+}
+
+void announceReplaced(PanelLabel& label, const std::string& old) {
+    PanelLabelAccessible* iface = interfaceOf(label);
+    if (!iface) return;
+    // Pieces appended before the replacement are told first, so that the events retell the
+    // text's changes in their order.
+    iface->tellAppended(old);
+    QAccessibleEvent renamed(&label, QAccessible::NameChanged);
+    announce(renamed);
+    QAccessibleTextUpdateEvent replaced(&label, 0, latin1(old), latin1(label.text()));
+    announce(replaced);
+}
+
+void announceAppended(PanelLabel& label, std::size_t position) {
+    PanelLabelAccessible* iface = interfaceOf(label);
+    if (!iface || !iface->noteAppended(position)) return;
+    // Told when the event loop comes round again; a label destroyed before that tells nothing.
+    QMetaObject::invokeMethod(
+        &label,
+        [&label] {
+            if (PanelLabelAccessible* i = interfaceOf(label)) i->tellAppended(label.text());
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace panel

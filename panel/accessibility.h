@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class QAccessibleEvent;
+
+namespace panel {
+
+class ControlMap;
+class PanelLabel;
+
+// Assistive technology (a screen reader, UI automation) reads the window through Qt's
+// accessibility interfaces. The window and the panel's own widgets get theirs here: the window
+// is a window named by its caption, a PanelLabel static text whose name is its text, a
+// PanelFrame a grouping named by its title label or by accessibleTextRows(), which also gives
+// the other controls their descriptions.
+
+// Installs the interfaces of the panel's window and widgets, once per process. Qt keeps the
+// interface it first makes for an object, so this comes before the window is made: Form1 calls
+// it first thing.
+void installAccessibility();
+
+// Whether assistive technology is active (or announcements are recorded). Nothing is
+// announced while it is not.
+bool accessibilityActive();
+
+// Announcements go to QAccessible::updateAccessibility, which hands them to the platform's
+// bridge while assistive technology is active. A test, whose offscreen platform has no bridge
+// to become active, has them handed to `recorder` instead; nullptr ends that.
+void recordAnnouncements(void (*recorder)(QAccessibleEvent* event));
+
+// Gives the controls the names and descriptions of accessibleTextRows().
+void describeControls(const ControlMap& controls);
+
+// A label's changes, for accessibilityActive() only. A replaced text is announced at once; text
+// appended from `position` on is announced once per pass of the event loop, as one piece, so
+// that a reply arriving byte by byte costs a listener no more than the bytes.
+void announceReplaced(PanelLabel& label, const std::string& old);
+void announceAppended(PanelLabel& label, std::size_t position);
+
+}  // namespace panel
