@@ -16,7 +16,7 @@ constexpr AccessibleTextRow kRows[] = {
     {"Frame9", "data", ""},
     {"Frame14", "input sources", ""},
     {"Frame11", "logo", ""},
-    {"Image1", "projector", ""},
+    {"Image1", "ORVA projector", ""},
     {"Text1", "CMD", "free command, sent as typed by SEND"},
 
     // Adjustment keys and cursor pad: a "+" or an arrow says nothing of what it adjusts.
