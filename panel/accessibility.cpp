@@ -2,12 +2,13 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QPointer>
 #include <limits>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "panel/accessible_texts.h"
-#include "panel/factory.h"
 #include "panel/widgets.h"
 
 namespace panel {
@@ -157,17 +158,19 @@ public:
     }
 };
 
+// Asked by Qt for every object whose interface it makes, once for each class from the object's
+// own up, until some factory answers: the common case is decided without comparing names.
 QAccessibleInterface* createInterface(const QString& className, QObject* object) {
-    if (className == QLatin1String(PanelLabel::staticMetaObject.className()))
+    const QMetaObject* type = object->metaObject();
+    if (type == &PanelLabel::staticMetaObject)
         return new PanelLabelAccessible(static_cast<PanelLabel*>(object));
-    if (className == QLatin1String(PanelFrame::staticMetaObject.className()))
+    if (type == &PanelFrame::staticMetaObject)
         return new PanelFrameAccessible(static_cast<PanelFrame*>(object));
-    // The panel's window is a plain QWidget, which Qt would make a "filler"; a screen reader
-    // looks for a window ("frame") to tell its caption.
-    if (className == QLatin1String(QWidget::staticMetaObject.className())) {
-        auto* widget = static_cast<QWidget*>(object);
-        if (widget->isWindow()) return new QAccessibleWidget(widget, QAccessible::Window);
-    }
+    // The panel's window is a plain QWidget to Qt, which would make it a "filler"; a screen
+    // reader looks for a window ("frame") to tell its caption.
+    if (object->isWidgetType() && static_cast<QWidget*>(object)->isWindow() &&
+        className == QLatin1String(QWidget::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
     return nullptr;
 }
 
@@ -175,10 +178,38 @@ PanelLabelAccessible* interfaceOf(PanelLabel& label) {
     return dynamic_cast<PanelLabelAccessible*>(QAccessible::queryAccessibleInterface(&label));
 }
 
+void describe(QWidget& form) {
+    for (const AccessibleTextRow& row : accessibleTextRows()) {
+        auto* widget = form.findChild<QWidget*>(utf8(row.control));
+        if (!widget) continue;
+        if (!row.name.empty()) widget->setAccessibleName(utf8(row.name));
+        if (!row.description.empty()) widget->setAccessibleDescription(utf8(row.description));
+    }
+}
+
+// Windows whose controls wait for assistive technology to become active to be described.
+std::vector<QPointer<QWidget>>& undescribed() {
+    static std::vector<QPointer<QWidget>> forms;
+    return forms;
+}
+
+struct ActivationObserver : QAccessible::ActivationObserver {
+    void accessibilityActiveChanged(bool on) override {
+        if (!on) return;
+        for (const QPointer<QWidget>& form : std::exchange(undescribed(), {}))
+            if (form) describe(*form);
+    }
+};
+
 }  // namespace
 
 void installAccessibility() {
-    static const bool installed = (QAccessible::installFactory(createInterface), true);
+    static const bool installed = [] {
+        QAccessible::installFactory(createInterface);
+        static ActivationObserver observer;
+        QAccessible::installActivationObserver(&observer);
+        return true;
+    }();
     (void)installed;
 }
 
@@ -186,13 +217,13 @@ bool accessibilityActive() { return recorder || QAccessible::isActive(); }
 
 void recordAnnouncements(void (*to)(QAccessibleEvent*)) { recorder = to; }
 
-void describeControls(const ControlMap& controls) {
-    for (const AccessibleTextRow& row : accessibleTextRows()) {
-        QWidget* widget = controls.find(row.control);
-        if (!widget) continue;
-        if (!row.name.empty()) widget->setAccessibleName(utf8(row.name));
-        if (!row.description.empty()) widget->setAccessibleDescription(utf8(row.description));
+void describeControls(QWidget& form) {
+    if (QAccessible::isActive()) {
+        describe(form);
+        return;
     }
+    std::erase_if(undescribed(), [](const QPointer<QWidget>& f) { return f.isNull(); });
+    undescribed().emplace_back(&form);
 }
 
 void announceReplaced(PanelLabel& label, const std::string& old) {

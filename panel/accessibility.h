@@ -4,10 +4,10 @@
 #include <string>
 
 class QAccessibleEvent;
+class QWidget;
 
 namespace panel {
 
-class ControlMap;
 class PanelLabel;
 
 // Assistive technology (a screen reader, UI automation) reads the window through Qt's
@@ -30,8 +30,10 @@ bool accessibilityActive();
 // to become active, has them handed to `recorder` instead; nullptr ends that.
 void recordAnnouncements(void (*recorder)(QAccessibleEvent* event));
 
-// Gives the controls the names and descriptions of accessibleTextRows().
-void describeControls(const ControlMap& controls);
+// Gives the controls on `form` the names and descriptions of accessibleTextRows(): at once
+// while assistive technology is active, otherwise when it becomes active (QAccessible's
+// activation, as its observers are told), so that a start without it pays nothing for them.
+void describeControls(QWidget& form);
 
 // A label's changes, for accessibilityActive() only. A replaced text is announced at once; text
 // appended from `position` on is announced once per pass of the event loop, as one piece, so

@@ -95,7 +95,7 @@ ControlMap buildPanel(QWidget* form, const models::Model& model) {
         if (previous) QWidget::setTabOrder(previous, widget);
         previous = widget;
     }
-    describeControls(controls);
+    describeControls(*form);
     return controls;
 }
 
