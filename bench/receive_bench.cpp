@@ -1,10 +1,15 @@
 // The receive path of the window: bytes arriving one receive event at a time, each shown in
 // RXD and decoded, for reply windows of 100 to 30000 characters. Linear growth of the total
-// time means constant work per received byte.
+// time means constant work per received byte. Between two receive events the posted events
+// are handled, as the event loop does between two of the port's: that is where the displays'
+// announcements to assistive technology go out when it is active.
 #include <benchmark/benchmark.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QEventLoop>
 #include <QLineEdit>
+#include <QTimer>
 
 #include "app/form1.h"
 #include "panel/widgets.h"
@@ -23,7 +28,10 @@ void receiveOneByteAtATime(benchmark::State& state, const char* query, char byte
     for (auto _ : state) {
         form.Text1->setText(query);
         form.Command95_Click();
-        for (int64_t i = 0; i < state.range(0); ++i) port->receive(one);
+        for (int64_t i = 0; i < state.range(0); ++i) {
+            port->receive(one);
+            QCoreApplication::sendPostedEvents();
+        }
         benchmark::DoNotOptimize(form.Label12->text().size());
         clock.advance(3000);  // ends the reply window
     }
@@ -45,6 +53,13 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     panel::chooseFaces();
+    if (QAccessible::isActive()) {
+        // Qt's bridge joins the accessibility bus on the event loop; the announcements are
+        // only sent once it has.
+        QEventLoop settle;
+        QTimer::singleShot(2000, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -3,7 +3,6 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QPointer>
-#include <limits>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -30,8 +29,6 @@ QString latin1(std::string_view bytes) {
 QString utf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
-
-constexpr std::size_t kNothingPending = std::numeric_limits<std::size_t>::max();
 
 }  // namespace
 
@@ -110,23 +107,43 @@ public:
         return -1;
     }
 
-    // Tells the text appended since announceAppended last found nothing pending, if any.
-    // `text` is the label's text as it stood after those appends.
-    void tellAppended(const std::string& text) {
-        const std::size_t from = std::exchange(pendingFrom_, kNothingPending);
-        if (from >= text.size()) return;
-        QAccessibleEvent renamed(&label(), QAccessible::NameChanged);
-        announce(renamed);
-        QAccessibleTextInsertEvent inserted(&label(), static_cast<int>(from),
-                                            latin1(std::string_view(text).substr(from)));
-        announce(inserted);
+    // Notes a change of the text; true when it is the first since the label last told. The text
+    // as it stood before: `old` when the change replaced it, its first `position` characters
+    // when the change appended to it.
+    bool noteReplaced(std::string&& old) {
+        switch (pending_) {
+            case Pending::Nothing: before_ = std::move(old); break;
+            case Pending::Appended: before_ = std::move(old); before_.resize(appendedFrom_); break;
+            case Pending::Replaced: return false;  // `before_` is older still
+        }
+        pending_ = Pending::Replaced;
+        return true;
+    }
+    bool noteAppended(std::size_t position) {
+        if (pending_ != Pending::Nothing) return false;
+        pending_ = Pending::Appended;
+        appendedFrom_ = position;
+        return true;
     }
 
-    // True when this append is the first since the last telling.
-    bool noteAppended(std::size_t position) {
-        if (pendingFrom_ != kNothingPending) return false;
-        pendingFrom_ = position;
-        return true;
+    // Tells what changed since the first noted change: the name, then the text. Appends alone
+    // are told as the one piece they added, so that no event carries the text again.
+    void tell() {
+        const std::string& now = label().text();
+        const Pending pending = std::exchange(pending_, Pending::Nothing);
+        const std::string before = std::move(before_);
+        before_.clear();
+        if (pending == Pending::Nothing || (pending == Pending::Replaced && before == now)) return;
+        QAccessibleEvent renamed(&label(), QAccessible::NameChanged);
+        announce(renamed);
+        if (pending == Pending::Appended) {
+            QAccessibleTextInsertEvent inserted(&label(), static_cast<int>(appendedFrom_),
+                                                latin1(std::string_view(now).substr(appendedFrom_)));
+            announce(inserted);
+        } else {
+            QAccessibleTextUpdateEvent replaced(&label(), 0, latin1(before), latin1(now));
+            announce(replaced);
+        }
     }
 
 private:
@@ -137,7 +154,10 @@ private:
         return d.box.left();
     }
 
-    std::size_t pendingFrom_ = kNothingPending;
+    enum class Pending { Nothing, Appended, Replaced };
+    Pending pending_ = Pending::Nothing;
+    std::size_t appendedFrom_ = 0;
+    std::string before_;
 };
 
 namespace {
@@ -226,28 +246,30 @@ void describeControls(QWidget& form) {
     undescribed().emplace_back(&form);
 }
 
-void announceReplaced(PanelLabel& label, const std::string& old) {
+namespace {
+
+// Changes are told when the event loop comes round again, after the handler that made them:
+// what the operator sees is not held up, and a label changed several times in one pass (a
+// reply arriving in pieces) is told once. A label destroyed before that tells nothing.
+void tellLater(PanelLabel& label) {
+    QMetaObject::invokeMethod(
+        &label,
+        [&label] {
+            if (PanelLabelAccessible* iface = interfaceOf(label)) iface->tell();
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace
+
+void announceReplaced(PanelLabel& label, std::string&& old) {
     PanelLabelAccessible* iface = interfaceOf(label);
-    if (!iface) return;
-    // Pieces appended before the replacement are told first, so that the events retell the
-    // text's changes in their order.
-    iface->tellAppended(old);
-    QAccessibleEvent renamed(&label, QAccessible::NameChanged);
-    announce(renamed);
-    QAccessibleTextUpdateEvent replaced(&label, 0, latin1(old), latin1(label.text()));
-    announce(replaced);
+    if (iface && iface->noteReplaced(std::move(old))) tellLater(label);
 }
 
 void announceAppended(PanelLabel& label, std::size_t position) {
     PanelLabelAccessible* iface = interfaceOf(label);
-    if (!iface || !iface->noteAppended(position)) return;
-    // Told when the event loop comes round again; a label destroyed before that tells nothing.
-    QMetaObject::invokeMethod(
-        &label,
-        [&label] {
-            if (PanelLabelAccessible* i = interfaceOf(label)) i->tellAppended(label.text());
-        },
-        Qt::QueuedConnection);
+    if (iface && iface->noteAppended(position)) tellLater(label);
 }
 
 }  // namespace panel

@@ -35,10 +35,11 @@ void recordAnnouncements(void (*recorder)(QAccessibleEvent* event));
 // activation, as its observers are told), so that a start without it pays nothing for them.
 void describeControls(QWidget& form);
 
-// A label's changes, for accessibilityActive() only. A replaced text is announced at once; text
-// appended from `position` on is announced once per pass of the event loop, as one piece, so
-// that a reply arriving byte by byte costs a listener no more than the bytes.
-void announceReplaced(PanelLabel& label, const std::string& old);
+// A label's changes, for accessibilityActive() only: its text replaced (`old` is what it
+// was), or grown by appendText from `position` on. They are announced once per pass of the
+// event loop, after the handler that made them; text that was only appended is announced as
+// the piece it added, so that a reply arriving byte by byte costs no more than its bytes.
+void announceReplaced(PanelLabel& label, std::string&& old);
 void announceAppended(PanelLabel& label, std::size_t position);
 
 }  // namespace panel

@@ -186,7 +186,7 @@ void PanelLabel::setText(std::string text) {
     std::string old = std::exchange(text_, std::move(text));
     ++generation_;
     update();
-    if (accessibilityActive()) announceReplaced(*this, old);
+    if (accessibilityActive()) announceReplaced(*this, std::move(old));
 }
 
 void PanelLabel::appendText(std::string_view more) {
