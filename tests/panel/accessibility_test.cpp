@@ -199,6 +199,12 @@ TEST(AccessibilityEvents, DisplaysAnnounceTheirChangesOncePerPassAndAppendedPiec
         {status, TextUpdated, 0, " Power ON", ""},
     };
     EXPECT_EQ(listener.events, expected);
+
+    // A window closed before the event loop comes round takes its announcements with it.
+    p.form->Label22->setText(" Stand by");
+    p.form.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(listener.events.size(), expected.size());
 }
 
 }  // namespace
