@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QCoreApplication>
 #include <QPointer>
 #include <string_view>
 #include <utility>
@@ -14,6 +15,9 @@ namespace panel {
 
 namespace {
 
+// QAccessible's activation as its observers are told, so that a label's write asks no more
+// than this when no assistive technology is there.
+bool active = false;
 void (*recorder)(QAccessibleEvent*) = nullptr;
 
 void announce(QAccessibleEvent& event) {
@@ -215,6 +219,7 @@ std::vector<QPointer<QWidget>>& undescribed() {
 
 struct ActivationObserver : QAccessible::ActivationObserver {
     void accessibilityActiveChanged(bool on) override {
+        active = on;
         if (!on) return;
         for (const QPointer<QWidget>& form : std::exchange(undescribed(), {}))
             if (form) describe(*form);
@@ -228,17 +233,18 @@ void installAccessibility() {
         QAccessible::installFactory(createInterface);
         static ActivationObserver observer;
         QAccessible::installActivationObserver(&observer);
+        active = QAccessible::isActive();
         return true;
     }();
     (void)installed;
 }
 
-bool accessibilityActive() { return recorder || QAccessible::isActive(); }
+bool accessibilityActive() { return active || recorder; }
 
 void recordAnnouncements(void (*to)(QAccessibleEvent*)) { recorder = to; }
 
 void describeControls(QWidget& form) {
-    if (QAccessible::isActive()) {
+    if (active) {
         describe(form);
         return;
     }
@@ -250,14 +256,23 @@ namespace {
 
 // Changes are told when the event loop comes round again, after the handler that made them:
 // what the operator sees is not held up, and a label changed several times in one pass (a
-// reply arriving in pieces) is told once. A label destroyed before that tells nothing.
+// reply arriving in pieces) is told once, in the order the labels first changed. One posted
+// call serves every label of the pass. A label destroyed before that tells nothing.
+std::vector<QPointer<PanelLabel>>& changedLabels() {
+    static std::vector<QPointer<PanelLabel>> labels;
+    return labels;
+}
+
+void tellChanged() {
+    for (const QPointer<PanelLabel>& label : std::exchange(changedLabels(), {}))
+        if (label)
+            if (PanelLabelAccessible* iface = interfaceOf(*label)) iface->tell();
+}
+
 void tellLater(PanelLabel& label) {
-    QMetaObject::invokeMethod(
-        &label,
-        [&label] {
-            if (PanelLabelAccessible* iface = interfaceOf(label)) iface->tell();
-        },
-        Qt::QueuedConnection);
+    changedLabels().emplace_back(&label);
+    if (changedLabels().size() == 1)
+        QMetaObject::invokeMethod(qApp, &tellChanged, Qt::QueuedConnection);
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ class PanelLabel;
 // it first thing.
 void installAccessibility();
 
-// Whether assistive technology is active (or announcements are recorded). Nothing is
-// announced while it is not.
+// Whether assistive technology is active (QAccessible's activation, as its observers are
+// told) or announcements are recorded. Nothing is announced otherwise.
 bool accessibilityActive();
 
 // Announcements go to QAccessible::updateAccessibility, which hands them to the platform's
@@ -31,8 +31,8 @@ bool accessibilityActive();
 void recordAnnouncements(void (*recorder)(QAccessibleEvent* event));
 
 // Gives the controls on `form` the names and descriptions of accessibleTextRows(): at once
-// while assistive technology is active, otherwise when it becomes active (QAccessible's
-// activation, as its observers are told), so that a start without it pays nothing for them.
+// while assistive technology is active, otherwise when it becomes active, so that a start
+// without it pays nothing for them.
 void describeControls(QWidget& form);
 
 // A label's changes, for accessibilityActive() only: its text replaced (`old` is what it
