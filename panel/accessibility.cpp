@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QCoreApplication>
 #include <QPointer>
+#include <QTimer>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -256,8 +257,9 @@ namespace {
 
 // Changes are told when the event loop comes round again, after the handler that made them:
 // what the operator sees is not held up, and a label changed several times in one pass (a
-// reply arriving in pieces) is told once, in the order the labels first changed. One posted
-// call serves every label of the pass. A label destroyed before that tells nothing.
+// reply arriving in pieces) is told once, in the order the labels first changed. One
+// zero-time timer serves every label of the pass: unlike a posted call, starting it does not
+// wake the event loop from the handler's path. A label destroyed before that tells nothing.
 std::vector<QPointer<PanelLabel>>& changedLabels() {
     static std::vector<QPointer<PanelLabel>> labels;
     return labels;
@@ -271,8 +273,15 @@ void tellChanged() {
 
 void tellLater(PanelLabel& label) {
     changedLabels().emplace_back(&label);
-    if (changedLabels().size() == 1)
-        QMetaObject::invokeMethod(qApp, &tellChanged, Qt::QueuedConnection);
+    if (changedLabels().size() > 1) return;
+    static QPointer<QTimer> pass;
+    if (!pass) {
+        pass = new QTimer(qApp);
+        pass->setSingleShot(true);
+        pass->setInterval(0);
+        QObject::connect(pass, &QTimer::timeout, &tellChanged);
+    }
+    pass->start();
 }
 
 }  // namespace
