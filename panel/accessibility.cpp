@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
