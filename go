@@ -6,7 +6,8 @@
 #   ./go build                  install what is missing and build
 #   ./go test-sanitized         the whole suite built with AddressSanitizer and
 #                                UndefinedBehaviorSanitizer, in build-asan
-#   ./go fuzz [SECONDS]         run the engine fuzzer (default 300 s)
+#   ./go fuzz [SECONDS]         run the fuzzers of the engine and the RFC 2217 codec, the
+#                                time split between them (default 300 s)
 #   ./go package                install what is missing, build the Debian package in
 #                                build-package and print its path
 set -euo pipefail
@@ -17,7 +18,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 # packages are installed without recommendations: libFuzzer and the sanitizers link it.
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
-          libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream)
+          libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -50,9 +51,9 @@ run_tests() {
     build
     export QT_QPA_PLATFORM=offscreen
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" --timeout 300
-    echo "Fuzzing the engine for ${FUZZ_SECONDS:-30} s"
+    echo "Fuzzing the engine and the RFC 2217 codec for ${FUZZ_SECONDS:-30} s"
     fuzz/run.sh "${FUZZ_SECONDS:-30}" >build-fuzz.log 2>&1 || { tail -n 40 build-fuzz.log; exit 1; }
-    grep -E 'stat::number_of_executed_units|Done' build-fuzz.log | tail -n 2
+    grep -E 'stat::number_of_executed_units|Done' build-fuzz.log | tail -n 4
     tests/install/check-package.sh
 }
 

@@ -213,10 +213,7 @@ void Form1::Hyouji(const std::string& text, int mode) {
         return;
     }
     showReceived(text);
-    if (auto status = engine::decodeStatus(outCommand, commandPrefix, Label12->text(),
-                                           model_.lampMode)) {
-        Label22->setText(std::move(*status));
-    }
+    decodeReceived();
 }
 
 void Form1::showReceived(const std::string& text) {
@@ -235,6 +232,40 @@ void Form1::showReceived(const std::string& text) {
         rxShown_ = text.size();
         rxShownGeneration_ = Label12->generation();
     }
+}
+
+void Form1::decodeReceived() {
+    // R is read back from RXD. The decoder goes on from what it has seen of R, unless RXD was
+    // rewritten since, so every receive event costs what arrived with it.
+    if (Label12->generation() != rxDecodedGeneration_) {
+        replyDecoder_.restart();
+        rxDecodedGeneration_ = Label12->generation();
+    }
+    engine::StatusUpdate update =
+        replyDecoder_.update(outCommand, commandPrefix, Label12->text(), model_.lampMode);
+    switch (update.kind) {
+        case engine::StatusUpdate::Kind::Keep: break;
+        case engine::StatusUpdate::Kind::Set: Label22->setText(std::move(update.caption)); break;
+        case engine::StatusUpdate::Kind::ShowReply: showReplyAsStatus(); break;
+    }
+}
+
+void Form1::showReplyAsStatus() {
+    // STATUS shows R. It is extended along with RXD as long as it still holds what this path
+    // wrote last: a display clear, another decoder's caption or a rewritten RXD make it
+    // start again from the whole of R.
+    const std::string& r = Label12->text();
+    const bool extends = Label22->generation() == statusShownGeneration_ &&
+                         Label12->generation() == statusShownRxGeneration_ &&
+                         statusShown_ <= r.size();
+    if (extends) {
+        Label22->appendText(std::string_view(r).substr(statusShown_));
+    } else {
+        Label22->setText(r);
+    }
+    statusShown_ = r.size();
+    statusShownRxGeneration_ = Label12->generation();
+    statusShownGeneration_ = Label22->generation();
 }
 
 void Form1::emptyRxBuffer() {

@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/timers.h"
+#include "engine/status.h"
+#include "link/timers.h"
 #include "link/serial_port.h"
 #include "models/model.h"
 #include "panel/buttons.h"
@@ -125,6 +126,8 @@ private:
     void chooseSpeed(const char* settings);
     void warn(const std::string& text);
     void showReceived(const std::string& text);
+    void decodeReceived();
+    void showReplyAsStatus();
     void emptyRxBuffer();
     void releaseHeldKey();
     void syncFrame();
@@ -140,6 +143,16 @@ private:
     // after this path last wrote it.
     std::size_t rxShown_ = 0;
     unsigned rxShownGeneration_ = ~0u;
+
+    // The decoder follows Label12's text while Label12 keeps this generation.
+    engine::ReplyDecoder replyDecoder_;
+    unsigned rxDecodedGeneration_ = ~0u;
+
+    // Label22 holds Label12's text up to statusShown_ ("CR9"), valid while both labels keep
+    // the generations they had when this path last wrote Label22.
+    std::size_t statusShown_ = 0;
+    unsigned statusShownRxGeneration_ = ~0u;
+    unsigned statusShownGeneration_ = ~0u;
 
     int outerHeightTwips_ = 0;
     WindowFrame* frame_ = nullptr;

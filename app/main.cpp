@@ -2,8 +2,8 @@
 
 #include "app/form1.h"
 #include "app/quit_on_signal.h"
-#include "app/timers.h"
-#include "link/qt_serial_port.h"
+#include "link/timers.h"
+#include "link/reconnecting_port.h"
 #include "models/model.h"
 #include "panel/widgets.h"
 
@@ -22,7 +22,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication::setDesktopFileName(QStringLiteral(PANEL_DESKTOP_ENTRY));
 
     QtTimerSource timers;
-    Form1 form(model, std::make_unique<serial::QtSerialPort>(), timers);
+    Form1 form(model, std::make_unique<serial::ReconnectingPort>(), timers);
     quitOnTerminationSignals(&form);
     form.guarded([&form] { form.Form_Load(); });
     form.show();

@@ -11,7 +11,9 @@ bool terminationRequested() { return terminated; }
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,15 +22,20 @@ namespace {
 int signalPipe[2] = {-1, -1};
 
 extern "C" void onTerminationSignal(int) {
+    // Only async-signal-safe calls here; the event loop does the rest. The write end does not
+    // block: signals that come faster than the loop reads find the socket full, and one byte
+    // waiting is enough. The interrupted code must find errno as it left it.
+    const int saved = errno;
     const char byte = 1;
-    // Only async-signal-safe calls here; the event loop does the rest.
     [[maybe_unused]] const auto n = ::write(signalPipe[0], &byte, 1);
+    errno = saved;
 }
 
 }  // namespace
 
 void quitOnTerminationSignals(QObject* parent) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+    ::fcntl(signalPipe[0], F_SETFL, ::fcntl(signalPipe[0], F_GETFL) | O_NONBLOCK);
     auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, parent);
     QObject::connect(notifier, &QSocketNotifier::activated, parent, [] {
         char byte;

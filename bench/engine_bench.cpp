@@ -1,5 +1,6 @@
 // The command engine on the receive path: rendering a reply window of up to the 32767
-// characters the panel keeps, and decoding a long rendered reply.
+// characters the panel keeps, decoding a long rendered reply, and decoding a rendered reply
+// as it grows one character at a time.
 
 #include <benchmark/benchmark.h>
 
@@ -69,5 +70,26 @@ void BM_DecodeStatusLongReply(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DecodeStatusLongReply)->DenseRange(0, std::size(kQueries) - 1);
+
+// A rendered reply of digits fed to the reply decoder one character at a time, its STATUS
+// update asked for after each: linear in the length for every query.
+void BM_DecodeGrowingReply(benchmark::State& state) {
+    const std::string_view query = kQueries[state.range(0)];
+    const std::string outCommand = engine::commandText("", query);
+    const std::string rendered =
+        engine::displayForm(std::string(static_cast<std::size_t>(state.range(1)), '7'));
+    const engine::LampModeTexts lamp{" OFF", " ON"};
+    state.SetLabel(std::string(query));
+    for (auto _ : state) {
+        engine::ReplyDecoder decoder;
+        for (std::size_t i = 1; i <= rendered.size(); ++i) {
+            auto update = decoder.update(outCommand, "", std::string_view(rendered).substr(0, i), lamp);
+            benchmark::DoNotOptimize(update);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(rendered.size()));
+}
+BENCHMARK(BM_DecodeGrowingReply)
+    ->ArgsProduct({benchmark::CreateDenseRange(0, std::size(kQueries) - 1, 1), {3000, 30000}});
 
 }  // namespace

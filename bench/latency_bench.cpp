@@ -13,7 +13,7 @@
 //   p99_of_line_pct    p99_us as a percentage of line_us (goal < 1)
 //   handler_p50_us     (where given) until the handler has returned, displays and timers done
 //
-// The "RealAdapter" cases replace the memory port by serial::QtSerialPort on a
+// The "RealAdapter" cases replace the memory port by serial::ReconnectingPort on a
 // pseudo-terminal that this program holds the other end of: a send is timed until the bytes
 // can be read at the far end, a reply from the moment it is written at the far end until the
 // receive handler returns. They show the whole way through Qt and the kernel, for context;
@@ -23,6 +23,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -41,7 +45,7 @@
 
 #include "app/form1.h"
 #include "bench/support/stamping_port.h"
-#include "link/qt_serial_port.h"
+#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
 
 namespace {
@@ -253,29 +257,90 @@ void BM_ReceiveToStatus(benchmark::State& state) {
 // ---------------------------------------------------------------------------------------
 // The real adapter on a pseudo-terminal.
 
-// The window on the real adapter, whose device is the slave side of a pseudo-terminal. A
-// thread waits on the master side and notes when bytes arrive there, so the arrival is timed
-// by the kernel's wake-up and not by how often the window's thread looks.
-struct PtyPanel {
-    PtyPanel() {
-        char name[256] = {};
-        if (openpty(&master, &slave_, name, nullptr, nullptr) != 0)
-            throw std::runtime_error("openpty");
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+// The window on the real adapter, whose far end this program holds: the master side of a
+// pseudo-terminal, or the accepted connection of a TCP server on 127.0.0.1 that COM1 names
+// (socket:// or rfc2217://). A thread waits on the far end and notes when bytes arrive there,
+// so the arrival is timed by the kernel's wake-up and not by how often the window's thread
+// looks.
+struct FarEndPanel {
+    // TcpBaseline: the window on a pseudo-terminal, and beside it a plain TCP connection on
+    // 127.0.0.1 whose client end is slave() and whose server end is watched.
+    enum class Kind { Pty, RawTcp, Rfc2217, TcpBaseline };
+
+    explicit FarEndPanel(Kind kind = Kind::Pty) {
+        std::string device;
+        int listener = -1;
+        if (kind == Kind::Pty || kind == Kind::TcpBaseline) {
+            char name[256] = {};
+            if (openpty(&master, &slave_, name, nullptr, nullptr) != 0)
+                throw std::runtime_error("openpty");
+            device = name;
+        } else {
+            listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                listen(listener, 1) != 0 ||
+                getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+                throw std::runtime_error("no listening socket on 127.0.0.1");
+            device = (kind == Kind::RawTcp ? "socket://127.0.0.1:" : "rfc2217://127.0.0.1:") +
+                     std::to_string(ntohs(address.sin_port));
+        }
+        if (kind == Kind::TcpBaseline) {
+            ptyMaster_ = std::exchange(master, -1);
+            close(std::exchange(slave_, -1));
+            const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            slave_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const int on = 1;
+            if (server < 0 || slave_ < 0 || bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                listen(server, 1) != 0 || getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+                connect(slave_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                (master = accept4(server, nullptr, nullptr, SOCK_CLOEXEC)) < 0)
+                throw std::runtime_error("no TCP connection on 127.0.0.1");
+            close(server);
+            setsockopt(slave_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        }
         if (pipe(stop_) != 0) throw std::runtime_error("pipe");
-        qputenv("PROJECTOR_COM1", name);
+        qputenv("PROJECTOR_COM1", QByteArray::fromStdString(device));
         auto owned =
-            std::make_unique<bench::StampingPort>(std::make_unique<serial::QtSerialPort>());
+            std::make_unique<bench::StampingPort>(std::make_unique<serial::ReconnectingPort>());
         port = owned.get();
+        reconnecting_ = static_cast<serial::ReconnectingPort*>(owned->inner());
         panel = std::make_unique<Panel>(std::move(owned));
         qunsetenv("PROJECTOR_COM1");
+        if (listener >= 0) {
+            // The window connects from its event loop.
+            const auto limit = Clock::now() + std::chrono::seconds(3);
+            while ((master = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) < 0 && Clock::now() < limit)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            close(listener);
+            if (master < 0) throw std::runtime_error("the window did not connect");
+            const int on = 1;
+            setsockopt(master, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            while (!reconnecting_->ready() && Clock::now() < limit + std::chrono::seconds(1))
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         watcher_ = std::thread([this] { watch(); });
+        if (listener >= 0) {
+            // What the connection starts with (the Telnet negotiation) is not a command.
+            const auto settle = Clock::now() + std::chrono::milliseconds(200);
+            while (Clock::now() < settle) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            take();
+        }
     }
-    ~PtyPanel() {
+    ~FarEndPanel() {
         panel.reset();
         (void)!write(stop_[1], "x", 1);
         watcher_.join();
-        for (int fd : {master, slave_, stop_[0], stop_[1]}) close(fd);
+        for (int fd : {master, slave_, ptyMaster_, stop_[0], stop_[1]})
+            if (fd >= 0) close(fd);
     }
 
     // Runs the window's event loop until bytes have arrived at the far end; their arrival.
@@ -296,6 +361,7 @@ struct PtyPanel {
         return std::exchange(received_, {});
     }
 
+    bool ready() const { return reconnecting_->ready(); }
     int slave() const { return slave_; }
 
     int master = -1;
@@ -311,15 +377,18 @@ struct PtyPanel {
             if (fds[1].revents) return;
             char buffer[256];
             std::lock_guard lock(mutex_);
-            for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
-                received_.append(buffer, std::size_t(n));
+            ssize_t n = 0;
+            while ((n = read(master, buffer, sizeof buffer)) > 0) received_.append(buffer, std::size_t(n));
+            if (n == 0) fds[0].fd = -1;  // the window hung up; nothing more to watch
             if (!arrived_.load()) arrivedAt_.store(now.time_since_epoch().count());
             arrived_.store(true, std::memory_order_release);
             dispatcher_->wakeUp();
         }
     }
 
+    serial::ReconnectingPort* reconnecting_ = nullptr;
     int slave_ = -1;
+    int ptyMaster_ = -1;
     int stop_[2] = {-1, -1};
     QAbstractEventDispatcher* dispatcher_ = QAbstractEventDispatcher::instance();
     std::thread watcher_;
@@ -329,9 +398,9 @@ struct PtyPanel {
     std::atomic<Clock::rep> arrivedAt_{0};
 };
 
-void BM_RealAdapter_ClickToLine(benchmark::State& state) {
-    PtyPanel pty;
-    if (!pty.port->portOpen()) {
+void clickToFarEnd(benchmark::State& state, FarEndPanel::Kind kind) {
+    FarEndPanel pty(kind);
+    if (!pty.ready()) {
         state.SkipWithError("port not open");
         return;
     }
@@ -353,8 +422,12 @@ void BM_RealAdapter_ClickToLine(benchmark::State& state) {
     samples.report(state, 4);
 }
 
+void BM_RealAdapter_ClickToLine(benchmark::State& state) { clickToFarEnd(state, FarEndPanel::Kind::Pty); }
+void BM_RawTcp_ClickToServer(benchmark::State& state) { clickToFarEnd(state, FarEndPanel::Kind::RawTcp); }
+void BM_Rfc2217_ClickToServer(benchmark::State& state) { clickToFarEnd(state, FarEndPanel::Kind::Rfc2217); }
+
 void BM_RealAdapter_LineToStatus(benchmark::State& state) {
-    PtyPanel pty;
+    FarEndPanel pty;
     if (!pty.port->portOpen()) {
         state.SkipWithError("port not open");
         return;
@@ -392,8 +465,8 @@ void BM_RealAdapter_LineToStatus(benchmark::State& state) {
 
 // The same measurement without the window: the bytes written straight to the device by
 // this thread, timed until the far end has them. What the kernel and the measuring take.
-void BM_PtyBaseline_WriteToLine(benchmark::State& state) {
-    PtyPanel pty;
+void writeToFarEnd(benchmark::State& state, FarEndPanel::Kind kind) {
+    FarEndPanel pty(kind);
     const std::string command = "CR0\r";
     Samples samples(state);
     for (auto _ : state) {
@@ -414,6 +487,12 @@ void BM_PtyBaseline_WriteToLine(benchmark::State& state) {
     samples.report(state, command.size());
 }
 
+void BM_PtyBaseline_WriteToLine(benchmark::State& state) { writeToFarEnd(state, FarEndPanel::Kind::Pty); }
+// The same for a bare send() on a TCP connection over 127.0.0.1.
+void BM_TcpBaseline_WriteToServer(benchmark::State& state) {
+    writeToFarEnd(state, FarEndPanel::Kind::TcpBaseline);
+}
+
 #define LATENCY(name, iterations)     \
     BENCHMARK(name)                   \
         ->UseManualTime()             \
@@ -430,6 +509,9 @@ LATENCY(BM_ReceiveToStatus, kIterations);
 LATENCY(BM_RealAdapter_ClickToLine, kPtyIterations);
 LATENCY(BM_RealAdapter_LineToStatus, kPtyIterations);
 LATENCY(BM_PtyBaseline_WriteToLine, kPtyIterations);
+LATENCY(BM_RawTcp_ClickToServer, kPtyIterations);
+LATENCY(BM_TcpBaseline_WriteToServer, kPtyIterations);
+LATENCY(BM_Rfc2217_ClickToServer, kPtyIterations);
 
 // The offscreen platform says this on every resize of a fixed-size window; everything else
 // is shown.

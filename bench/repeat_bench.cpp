@@ -13,6 +13,10 @@
 //                                                  the five periods, N rounds (default 3),
 //                                                  each beside a bare QTimer at that period
 //   bench_repeat --soak [SECONDS]                  the soak (default 600 s)
+//   bench_repeat --replug [CYCLES] [--via raw|rfc2217]
+//                                                  the device unplugged and plugged back
+//                                                  CYCLES times (default 100), a key held
+//                                                  between; directly or through ser2net
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -36,8 +40,9 @@
 
 #include "app/form1.h"
 #include "bench/support/stamping_port.h"
-#include "link/qt_serial_port.h"
+#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
+#include "tests/support/ser2net.h"
 #include "tests/support/simulator.h"
 
 namespace {
@@ -129,9 +134,17 @@ struct HoldResult {
     }
 };
 
+// Open file descriptors of this process.
+long openDescriptors() {
+    long n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
 class Rig {
   public:
-    Rig()
+    // via: "" for the device itself, "raw" or "rfc2217" for ser2net in front of it.
+    explicit Rig(const std::string& via = "")
         : dir_(std::filesystem::temp_directory_path() /
                ("projector-bench-" + std::to_string(::getpid()))),
           made_(std::filesystem::create_directories(dir_)),
@@ -140,15 +153,21 @@ class Rig {
                                                "TR27K",
                                                (dir_ / "projector").string(),
                                                {"--log", (dir_ / "sim.log").string()}}) {
-        qputenv("PROJECTOR_COM1", QByteArray::fromStdString((dir_ / "projector").string()));
+        std::string device = (dir_ / "projector").string();
+        if (!via.empty()) {
+            ser2net_ = std::make_unique<sim_support::Ser2net>(device);
+            device = via == "raw" ? ser2net_->rawAddress() : ser2net_->rfc2217Address();
+        }
+        qputenv("PROJECTOR_COM1", QByteArray::fromStdString(device));
         auto owned =
-            std::make_unique<bench::StampingPort>(std::make_unique<serial::QtSerialPort>());
+            std::make_unique<bench::StampingPort>(std::make_unique<serial::ReconnectingPort>());
         port_ = owned.get();
         form_ = std::make_unique<Form1>(models::kTR27K, std::move(owned), timers_,
                                         [this](const std::string& t) { warnings_.push_back(t); });
         form_->guarded([this] { form_->Form_Load(); });
         form_->show();
-        if (!QTest::qWaitForWindowExposed(form_.get()) || !port_->portOpen()) {
+        runFor(via.empty() ? 0 : 500);
+        if (!QTest::qWaitForWindowExposed(form_.get()) || !ready()) {
             throw std::runtime_error("the window did not come up with its port open" +
                                      (warnings_.empty() ? "" : ": " + warnings_.front()));
         }
@@ -221,6 +240,15 @@ class Rig {
 
     const std::vector<std::string>& warnings() const { return warnings_; }
     pid_t simPid() const { return sim_.pid(); }
+    sim_support::Simulator& sim() { return sim_; }
+    bench::StampingPort& port() { return *port_; }
+    bool ready() const { return static_cast<serial::ReconnectingPort*>(port_->inner())->ready(); }
+    void press(std::string_view key) {
+        QTest::mousePress(form_->windowHandle(), Qt::LeftButton, {}, centreOf(key));
+    }
+    void release(std::string_view key) {
+        QTest::mouseRelease(form_->windowHandle(), Qt::LeftButton, {}, centreOf(key));
+    }
 
   private:
     QPoint centreOf(std::string_view name) const {
@@ -232,6 +260,7 @@ class Rig {
     bool made_;
     SimLog log_;
     sim_support::Simulator sim_;
+    std::unique_ptr<sim_support::Ser2net> ser2net_;
     QtTimerSource timers_;
     bench::StampingPort* port_ = nullptr;
     std::vector<std::string> warnings_;
@@ -492,6 +521,65 @@ int runSoak(int seconds) {
     return ok ? 0 : 1;
 }
 
+// Runs the event loop until `done` or `limit` has passed; whether it was done.
+bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        runFor(5);
+    }
+    return true;
+}
+
+int runReplug(int cycles, const std::string& via) {
+    Rig rig(via);
+    std::printf("replug: %d cycles, %s; per cycle \"+\" under Brightness held 400 ms at the 50 ms "
+                "repeat, then the device hung up for 1.5 s and plugged back\n",
+                cycles, via.empty() ? "the device itself" : ("ser2net, " + via).c_str());
+    std::printf("%6s %8s %8s %9s %7s %9s\n", "cycle", "sent", "counted", "away-sent", "fds", "RSS KiB");
+    long sentTotal = 0, countedBase = rig.sim().commandCount(), sentAway = 0;
+    std::vector<double> backMs;
+    std::vector<long> fds, rss;
+    bool ok = true;
+    for (int cycle = 1; cycle <= cycles && ok; ++cycle) {
+        const long before = rig.port().outputs;
+        rig.press("Command15");
+        runFor(400);
+        rig.release("Command15");
+        const long sent = rig.port().outputs - before;
+        sentTotal += sent;
+        ok = runUntil([&] { return rig.sim().commandCount() - countedBase == sentTotal; }, 3s);
+        runFor(600);  // the last reply is read before the device goes
+        rig.sim().hangup();
+        ok = ok && runUntil([&] { return rig.warnings().size() == std::size_t(cycle); }, 3s);
+        const long atLoss = rig.port().outputs;
+        runFor(1500);
+        sentAway += rig.port().outputs - atLoss;
+        const Clock::time_point plugged = Clock::now();
+        rig.sim().plug();
+        ok = ok && runUntil([&] { return rig.ready(); }, 3s);
+        backMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - plugged).count());
+        fds.push_back(openDescriptors());
+        rss.push_back(residentKiB(::getpid()));
+        if (cycle == 1 || cycle % 10 == 0 || !ok) {
+            std::printf("%6d %8ld %8ld %9ld %7ld %9ld\n", cycle, sentTotal, rig.sim().commandCount() - countedBase,
+                        sentAway, fds.back(), rss.back());
+            std::fflush(stdout);
+        }
+    }
+    const long counted = rig.sim().commandCount() - countedBase;
+    std::printf("\nback after the plug: p50 %.0f ms, p99 %.0f ms, max %.0f ms\n", quantile(backMs, 0.5),
+                quantile(backMs, 0.99), backMs.empty() ? 0 : *std::max_element(backMs.begin(), backMs.end()));
+    std::printf("open descriptors: first %ld, last %ld, max %ld; RSS first %ld KiB, last %ld KiB, max %ld KiB\n",
+                fds.front(), fds.back(), *std::max_element(fds.begin(), fds.end()), rss.front(), rss.back(),
+                *std::max_element(rss.begin(), rss.end()));
+    std::printf("warnings: %zu (one per unplug expected)\n", rig.warnings().size());
+    ok = ok && sentAway == 0 && counted == sentTotal && rig.warnings().size() == std::size_t(cycles);
+    std::printf("%s: sent %ld, counted %ld, sent while unplugged %ld\n", ok ? "nothing lost" : "FAILED", sentTotal,
+                counted, sentAway);
+    return ok ? 0 : 1;
+}
+
 void quietHandler(QtMsgType, const QMessageLogContext& context, const QString& message) {
     if (message.contains(QLatin1String("propagateSizeHints"))) return;
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(QtWarningMsg, context, message)));
@@ -503,6 +591,8 @@ int main(int argc, char** argv) {
     int rounds = 3;
     double holdScale = 1;
     int soak = 0;
+    int replug = 0;
+    std::string via;
     bool baseline = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -513,12 +603,17 @@ int main(int argc, char** argv) {
             holdScale = std::atof(argv[++i]);
         else if (arg == "--soak")
             soak = hasValue ? std::atoi(argv[++i]) : 600;
+        else if (arg == "--replug")
+            replug = hasValue ? std::atoi(argv[++i]) : 100;
+        else if (arg == "--via" && hasValue)
+            via = argv[++i];
         else if (arg == "--no-baseline")
             baseline = false;
         else {
             std::fprintf(
                 stderr,
-                "usage: %s [--rounds N] [--hold-scale X] [--no-baseline] | --soak [SECONDS]\n",
+                "usage: %s [--rounds N] [--hold-scale X] [--no-baseline] | --soak [SECONDS] |\n"
+                "       --replug [CYCLES] [--via raw|rfc2217]\n",
                 argv[0]);
             return 2;
         }
@@ -528,6 +623,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     panel::chooseFaces();
     try {
+        if (replug > 0) return runReplug(replug, via);
         return soak > 0 ? runSoak(soak) : runPeriods(rounds, holdScale, baseline);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_repeat: %s\n", e.what());

@@ -85,6 +85,10 @@ std::optional<std::string> lookUp(const StatusRow (&table)[N], std::string_view 
     return std::nullopt;
 }
 
+// "CR3" shows this many characters of R, the furthest a decoder but "CR9" and "CR PRESSURE"
+// reads ("CR6" reads to position 34, the tables 2 or 4 characters).
+constexpr std::size_t kLampHoursShown = 38;
+
 std::optional<std::string> decodeOperatingState(std::string_view r) {
     return lookUp(kOperatingState, r, 4);
 }
@@ -98,7 +102,7 @@ std::optional<std::string> decodePictureReversal(std::string_view r) {
 }
 
 std::optional<std::string> decodeLampHours(std::string_view r) {
-    std::string caption(r.substr(0, 38));
+    std::string caption(r.substr(0, kLampHoursShown));
     caption += " Hour Use";
     return caption;
 }
@@ -116,16 +120,6 @@ std::optional<std::string> decodeTemperatures(std::string_view r) {
 
 std::optional<std::string> decodeMuteAndSignal(std::string_view r) {
     return lookUp(kMuteAndSignal, r, 4);
-}
-
-std::optional<std::string> decodeAsReceived(std::string_view r) {
-    return std::string(r);
-}
-
-std::optional<std::string> decodePressure(std::string_view r) {
-    const std::optional<int> hPa = pressureHpa(r);
-    if (!hPa) return std::string(kPressureOutOfRange);
-    return std::to_string(*hPa) + " hPa";
 }
 
 std::optional<std::string> decodeLampMode(std::string_view r, const LampModeTexts& lamp) {
@@ -149,16 +143,66 @@ std::optional<std::int16_t> toInt16(double value) {
     return static_cast<std::int16_t>(rounded);
 }
 
-bool isQuery(std::string_view outCommand, std::string_view prefix, std::string_view query) {
-    return outCommand.size() == prefix.size() + query.size() + 1 &&
-           outCommand.substr(0, prefix.size()) == prefix &&
-           outCommand.substr(prefix.size(), query.size()) == query && outCommand.back() == kCR;
+enum class Query {
+    None,
+    OperatingState,
+    SelectedInput,
+    PictureReversal,
+    LampHours,
+    Temperatures,
+    MuteAndSignal,
+    AsReceived,
+    Pressure,
+    LampMode,
+};
+
+struct QueryCode {
+    std::string_view code;
+    Query query;
+};
+
+// In the fixed order the queries are tried; no two codes are alike, so at most one matches.
+constexpr QueryCode kQueryCodes[] = {
+    {"CR0", Query::OperatingState}, {"CR1", Query::SelectedInput},
+    {"CR4", Query::PictureReversal}, {"CR3", Query::LampHours},
+    {"CR6", Query::Temperatures},   {"CRA", Query::MuteAndSignal},
+    {"CR9", Query::AsReceived},     {"CR PRESSURE", Query::Pressure},
+    {"CR7", Query::LampMode},
+};
+
+// The query `outCommand` names: exactly prefix + code + CR, case-sensitive.
+Query queryOf(std::string_view outCommand, std::string_view prefix) {
+    if (outCommand.size() <= prefix.size() || outCommand.back() != kCR ||
+        !outCommand.starts_with(prefix)) {
+        return Query::None;
+    }
+    const std::string_view code =
+        outCommand.substr(prefix.size(), outCommand.size() - prefix.size() - 1);
+    for (const QueryCode& q : kQueryCodes) {
+        if (q.code == code) return q.query;
+    }
+    return Query::None;
 }
 
-}  // namespace
+// The decoders that read no further than R's first kLampHoursShown characters.
+std::optional<std::string> decodeHead(Query query, std::string_view r, const LampModeTexts& lamp) {
+    switch (query) {
+        case Query::OperatingState: return decodeOperatingState(r);
+        case Query::SelectedInput: return decodeSelectedInput(r);
+        case Query::PictureReversal: return decodePictureReversal(r);
+        case Query::LampHours: return decodeLampHours(r);
+        case Query::Temperatures: return decodeTemperatures(r);
+        case Query::MuteAndSignal: return decodeMuteAndSignal(r);
+        case Query::LampMode: return decodeLampMode(r, lamp);
+        case Query::None:
+        case Query::AsReceived:
+        case Query::Pressure: break;
+    }
+    return std::nullopt;
+}
 
-std::optional<int> pressureHpa(std::string_view rendered) {
-    const std::optional<std::int16_t> reading = toInt16(readNumber(rendered));
+std::optional<int> pressureFromReading(double raw) {
+    const std::optional<std::int16_t> reading = toInt16(raw);
     if (!reading) return std::nullopt;
     const int product = *reading * 5;
     if (product < std::numeric_limits<std::int16_t>::min() ||
@@ -173,18 +217,50 @@ std::optional<int> pressureHpa(std::string_view rendered) {
     return *result;
 }
 
+std::string decodePressure(double raw) {
+    const std::optional<int> hPa = pressureFromReading(raw);
+    if (!hPa) return std::string(kPressureOutOfRange);
+    return std::to_string(*hPa) + " hPa";
+}
+
+}  // namespace
+
+std::optional<int> pressureHpa(std::string_view rendered) {
+    return pressureFromReading(readNumber(rendered));
+}
+
 std::optional<std::string> decodeStatus(std::string_view outCommand, std::string_view prefix,
                                         std::string_view rendered, const LampModeTexts& lamp) {
-    if (isQuery(outCommand, prefix, "CR0")) return decodeOperatingState(rendered);
-    if (isQuery(outCommand, prefix, "CR1")) return decodeSelectedInput(rendered);
-    if (isQuery(outCommand, prefix, "CR4")) return decodePictureReversal(rendered);
-    if (isQuery(outCommand, prefix, "CR3")) return decodeLampHours(rendered);
-    if (isQuery(outCommand, prefix, "CR6")) return decodeTemperatures(rendered);
-    if (isQuery(outCommand, prefix, "CRA")) return decodeMuteAndSignal(rendered);
-    if (isQuery(outCommand, prefix, "CR9")) return decodeAsReceived(rendered);
-    if (isQuery(outCommand, prefix, "CR PRESSURE")) return decodePressure(rendered);
-    if (isQuery(outCommand, prefix, "CR7")) return decodeLampMode(rendered, lamp);
-    return std::nullopt;
+    switch (const Query query = queryOf(outCommand, prefix)) {
+        case Query::None: return std::nullopt;
+        case Query::AsReceived: return std::string(rendered);
+        case Query::Pressure: return decodePressure(readNumber(rendered));
+        default: return decodeHead(query, rendered, lamp);
+    }
+}
+
+void ReplyDecoder::restart() {
+    number_ = NumberReader();
+    numberFed_ = 0;
+}
+
+StatusUpdate ReplyDecoder::update(std::string_view outCommand, std::string_view prefix,
+                                  std::string_view rendered, const LampModeTexts& lamp) {
+    using Kind = StatusUpdate::Kind;
+    switch (const Query query = queryOf(outCommand, prefix)) {
+        case Query::None: return {};
+        case Query::AsReceived: return {Kind::ShowReply, {}};
+        case Query::Pressure:
+            if (numberFed_ > rendered.size()) restart();
+            number_.feed(rendered.substr(numberFed_));
+            numberFed_ = rendered.size();
+            return {Kind::Set, decodePressure(number_.value())};
+        default:
+            if (std::optional<std::string> caption = decodeHead(query, rendered, lamp)) {
+                return {Kind::Set, std::move(*caption)};
+            }
+            return {};
+    }
 }
 
 }  // namespace engine

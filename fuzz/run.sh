@@ -1,8 +1,10 @@
 #!/bin/sh
-# Builds the engine fuzzer with clang in build-fuzz and runs it for the given number of
-# seconds (default 30). The corpus is kept in build-fuzz/engine-corpus between runs; a crash
-# leaves its input in build-fuzz/ and makes the script fail; keep that input in fuzz/regressions,
-# where the tests replay it.
+# Builds the fuzzers with clang in build-fuzz and runs them for the given total number of
+# seconds (default 30), split between the command engine and the Telnet / RFC 2217 codec.
+# Each corpus is kept in build-fuzz/<target>-corpus between runs; a crash leaves its input in
+# build-fuzz/ and makes the script fail; keep that input in the target's regressions folder
+# (fuzz/regressions for the engine, fuzz/rfc2217-regressions for the codec), where the tests
+# replay it.
 set -eu
 
 seconds=${1:-30}
@@ -11,8 +13,15 @@ build="$root/build-fuzz"
 
 CC=clang CXX=clang++ cmake -G Ninja -S "$root" -B "$build" \
     -DPANEL_BUILD_FUZZ=ON -DPANEL_BUILD_TESTS=OFF -DPANEL_BUILD_BENCH=OFF
-cmake --build "$build" --target engine_fuzz
+cmake --build "$build" --target engine_fuzz rfc2217_fuzz
 
-mkdir -p "$build/engine-corpus"
-exec "$build/fuzz/engine_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="$build/" "$build/engine-corpus" "$root/fuzz/regressions"
+codec_seconds=$((seconds / 2))
+engine_seconds=$((seconds - codec_seconds))
+
+mkdir -p "$build/engine-corpus" "$build/rfc2217-corpus"
+"$build/fuzz/engine_fuzz" -max_total_time="$engine_seconds" -print_final_stats=1 \
+    -artifact_prefix="$build/engine-" "$build/engine-corpus" "$root/fuzz/regressions"
+# -max_len: longer than the subnegotiation bound, so that the fuzzer reaches its overflow.
+exec "$build/fuzz/rfc2217_fuzz" -max_total_time="$codec_seconds" -print_final_stats=1 \
+    -max_len=1024 -dict="$root/fuzz/rfc2217.dict" \
+    -artifact_prefix="$build/rfc2217-" "$build/rfc2217-corpus" "$root/fuzz/rfc2217-regressions"

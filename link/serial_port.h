@@ -32,7 +32,9 @@ public:
     virtual void setPortOpen(bool open) = 0;
     virtual bool portOpen() const = 0;
 
-    // Writes the bytes to the line.
+    // Writes the bytes to the line, whole and in order, without waiting for them to go out:
+    // what the device cannot take yet waits for it. Fails if the port is not open, if the
+    // device has gone, or if too much already waits for a device that takes too little.
     virtual void output(const std::string& bytes) = 0;
 
     // Returns every waiting byte and removes them from the receive buffer.
@@ -41,13 +43,17 @@ public:
     // The kind of the event being reported to onComm.
     virtual int commEvent() const = 0;
 
-    // The device path that "COMn" names for the current port number.
+    // The device that "COMn" names for the current port number: a path, or the address of a
+    // network serial server.
     virtual std::string devicePath() const = 0;
 
     // Raised on the window's thread as soon as one byte is waiting.
     std::function<void()> onComm;
 
-    // Raised once when an open port is lost (adapter unplugged); the port is closed by then.
+    // Raised once when an open port is lost (adapter unplugged, connection dropped) or a
+    // network port's connection cannot be made, unless a call that met the loss has reported
+    // it already. The port reads as closed by then; it may open again by itself when the
+    // device is back.
     std::function<void(const std::string& description)> onLost;
 };
 

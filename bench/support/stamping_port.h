@@ -123,6 +123,8 @@ class StampingPort final : public serial::SerialPort {
     }
     void stopRecording() { recording = false; }
 
+    serial::SerialPort* inner() const { return inner_.get(); }
+
     Clock::time_point lastOutput{};
     Clock::time_point lastCommDone{};
     long outputs = 0;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -16,8 +18,9 @@
 #endif
 
 #include "app/form1.h"
-#include "link/qt_serial_port.h"
+#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
+#include "tests/support/ser2net.h"
 #include "tests/support/simulator.h"
 
 namespace {
@@ -49,7 +52,7 @@ public:
     long commands = 0;
 
 private:
-    serial::QtSerialPort inner_;
+    serial::ReconnectingPort inner_;
 };
 
 // What a second program gets when it opens COM1: the adapter's error text, or "" when it
@@ -70,7 +73,7 @@ std::string secondProgramOpens(bool unprivileged) {
             if (syscall(SYS_capset, &header, caps) != 0) return "capset failed";
 #endif
         }
-        serial::QtSerialPort other;
+        serial::ReconnectingPort other;
         try {
             other.setPortOpen(true);
             other.setPortOpen(false);
@@ -84,16 +87,34 @@ std::string secondProgramOpens(bool unprivileged) {
     return result.get();
 }
 
+// How the panel reaches the simulator's device: directly, or through ser2net on 127.0.0.1.
+enum class Via { Device, RawTcp, Rfc2217 };
+
+std::string nameOf(const ::testing::TestParamInfo<Via>& info) {
+    switch (info.param) {
+        case Via::Device: return "Device";
+        case Via::RawTcp: return "RawTcp";
+        case Via::Rfc2217: return "Rfc2217";
+    }
+    return "";
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
-    explicit EndToEnd(std::vector<std::string> args = {"--warmup", "1500", "--cooldown", "1500"})
+    explicit EndToEnd(std::vector<std::string> args = {"--warmup", "1500", "--cooldown", "1500"},
+                      Via via = Via::Device, const models::Model& model = models::kTR27K)
         : link_(std::filesystem::temp_directory_path() /
                 ("projector-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(serial_++))),
-          sim_(Simulator::Options{PROJECTOR_SIM_PATH, "TR27K", link_.string(), std::move(args)}) {
-        qputenv("PROJECTOR_COM1", QByteArray::fromStdString(link_.string()));
+          sim_(Simulator::Options{PROJECTOR_SIM_PATH, std::string(model.name), link_.string(), std::move(args)}) {
+        std::string device = link_.string();
+        if (via != Via::Device && !sim_support::Ser2net::program().empty()) {
+            ser2net_.emplace(link_.string());
+            device = via == Via::RawTcp ? ser2net_->rawAddress() : ser2net_->rfc2217Address();
+        }
+        qputenv("PROJECTOR_COM1", QByteArray::fromStdString(device));
         auto owned = std::make_unique<CountingPort>();
         port_ = owned.get();
-        form_ = std::make_unique<Form1>(models::kTR27K, std::move(owned), timers_,
+        form_ = std::make_unique<Form1>(model, std::move(owned), timers_,
                                         [this](const std::string& t) { warnings_.push_back(t); });
         form_->guarded([this] { form_->Form_Load(); });
         form_->show();
@@ -131,6 +152,7 @@ protected:
     static inline int serial_ = 0;
     std::filesystem::path link_;
     Simulator sim_;
+    std::optional<sim_support::Ser2net> ser2net_;
     QtTimerSource timers_;
     CountingPort* port_ = nullptr;
     std::vector<std::string> warnings_;
@@ -195,6 +217,86 @@ TEST_F(EndToEnd, HangUpIsReportedOnceAndChoosingThePortAgainRecovers) {
     EXPECT_TRUE(statusBecomes(" Stand by"));
 }
 
+// The free text goes out at once only as far as the device's own queue holds it; the rest
+// waits in the adapter.
+TEST_F(EndToEnd, SlowLineTakesALongTextWholeAndTheCommandAfterIt) {
+    constexpr int kLength = 20000;  // more than the pseudo-terminal's queue (about 14 KB)
+    ASSERT_TRUE(sim_.waitForClient(true));
+    sim_.control("read-rate 16000");
+    const long before = sim_.bytesReceived();
+    form_->Text1->setText(QString(kLength, u'A'));
+    click("Command95");
+    click("Command44");
+    // The query is answered only as a command of its own: arriving amid the text, it would
+    // have been part of one overlong command, which the projector throws away.
+    EXPECT_TRUE(statusBecomes(" Stand by"));
+    EXPECT_EQ(sim_.bytesReceived() - before, kLength + 1 + 4);
+    EXPECT_TRUE(port_->portOpen());
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+}
+
+TEST_F(EndToEnd, DeviceThatStopsReadingGetsOneBoxAtTheBoundAndKeepsWhatWaits) {
+    constexpr int kLength = 32767;  // the longest free text
+    ASSERT_TRUE(sim_.waitForClient(true));
+    sim_.control("read-rate 0");
+    const long before = sim_.bytesReceived();
+    form_->Text1->setText(QString(kLength, u'A'));
+    int accepted = 0;
+    for (int i = 0; i < 8 && warnings_.empty(); ++i) {
+        click("Command95");
+        if (warnings_.empty()) ++accepted;
+    }
+    ASSERT_EQ(warnings_.size(), 1u);
+    EXPECT_NE(warnings_[0].find("bytes wait to go out, and no more than 65536 may wait"),
+              std::string::npos)
+        << warnings_[0];
+    EXPECT_GE(accepted, 2);  // the longest text twice fits in the adapter alone
+    EXPECT_TRUE(port_->portOpen());
+    QTest::qWait(300);
+    EXPECT_EQ(warnings_.size(), 1u);
+
+    sim_.control("read-rate off");
+    EXPECT_TRUE(waitFor([&] { return sim_.bytesReceived() - before == accepted * (kLength + 1); }))
+        << sim_.bytesReceived() - before << " of " << accepted * (kLength + 1);
+    click("Command44");
+    EXPECT_TRUE(statusBecomes(" Stand by"));
+    EXPECT_EQ(warnings_.size(), 1u);
+}
+
+// A call that meets a vanished device fails with the real reason and is the loss's one report.
+TEST_F(EndToEnd, LossMetByASpeedChangeOrASendIsReportedOnceByThatCall) {
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        std::function<void()> check;
+    };
+    const Case cases[] = {
+        {"speed change", [&] { form_->Option10->click(); },
+         [&] { EXPECT_EQ(port_->settings(), "19200,N,8,1"); }},
+        {"send", [&] { click("Command44"); },
+         [&] { EXPECT_EQ(form_->Label11->text(), ""); }},  // not shown as sent
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(sim_.waitForClient(true));
+        warnings_.clear();
+        // The event loop does not run in between, so the call is the first to meet the loss.
+        sim_.hangup();
+        click("Command33");
+        c.act();
+        QTest::qWait(300);  // a second report would come from the event loop
+        ASSERT_EQ(warnings_.size(), 1u) << (warnings_.empty() ? "" : warnings_.front());
+        EXPECT_NE(warnings_[0].find(link_.string()), std::string::npos) << warnings_[0];
+        EXPECT_EQ(warnings_[0].find("No error"), std::string::npos) << warnings_[0];
+        EXPECT_FALSE(port_->portOpen());
+        c.check();
+
+        sim_.plug();
+        form_->Option1->click();
+        ASSERT_TRUE(port_->portOpen()) << warnings_.back();
+    }
+}
+
 TEST_F(EndToEnd, PortHeldByAnotherProgramIsReportedAsInUse) {
     ASSERT_TRUE(port_->portOpen());
     const std::string text = secondProgramOpens(false);
@@ -232,6 +334,93 @@ TEST_F(EndToEnd, WrongSpeedGetsNoAnswerUntilTheSpeedsAgree) {
     click("Command33");
     form_->Option9->click();
     EXPECT_TRUE(pollStatus(" Stand by"));
+}
+
+// The same panel through a network serial server: ser2net in front of the simulator.
+class Networked : public EndToEnd, public ::testing::WithParamInterface<Via> {
+protected:
+    Networked() : EndToEnd({"--warmup", "1500", "--cooldown", "1500"}, GetParam()) {}
+    void SetUp() override {
+        if (GetParam() != Via::Device && !ser2net_) GTEST_SKIP() << "ser2net is not installed (./go installs it)";
+        // A network port opens asynchronously.
+        ASSERT_TRUE(waitFor([&] { return port_->portOpen(); }, 3s)) << (warnings_.empty() ? "" : warnings_.front());
+    }
+    // Whether the port is open again within `limit`, and a STATUS is then answered.
+    bool backWithin(std::chrono::milliseconds limit) {
+        if (!waitFor([&] { return port_->portOpen(); }, limit)) return false;
+        return pollStatus(" Stand by", 3s);
+    }
+};
+
+class AnyRoute : public Networked {};
+class NetworkRoute : public Networked {};
+
+TEST_P(NetworkRoute, PowerOnAndTheStatusLineFollowsTheProjector) {
+    click("Command44");
+    ASSERT_TRUE(statusBecomes(" Stand by"));
+    click("Command17");
+    EXPECT_TRUE(pollStatus(" Power ON"));
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+}
+
+TEST_P(AnyRoute, DeviceHungUpAndPluggedBackIsReachedAgainWithOneWarning) {
+    ASSERT_TRUE(pollStatus(" Stand by"));
+    sim_.hangup();
+    ASSERT_TRUE(waitFor([&] { return !warnings_.empty(); }));
+    EXPECT_FALSE(port_->portOpen());
+    QTest::qWait(1500);  // attempts against the missing device stay quiet
+    const long before = sim_.commandCount();
+    sim_.plug();
+    EXPECT_TRUE(backWithin(2s));
+    EXPECT_EQ(warnings_.size(), 1u) << warnings_.back();
+    EXPECT_GT(sim_.commandCount(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, AnyRoute, ::testing::Values(Via::Device, Via::RawTcp, Via::Rfc2217), nameOf);
+
+TEST_P(NetworkRoute, ServerStoppedAndStartedAgainIsReachedAgainWithOneWarning) {
+    ASSERT_TRUE(pollStatus(" Stand by"));
+    ser2net_->stop();
+    ASSERT_TRUE(waitFor([&] { return !warnings_.empty(); }));
+    QTest::qWait(1500);  // refused attempts stay quiet
+    ser2net_->start();
+    EXPECT_TRUE(backWithin(2s));
+    EXPECT_EQ(warnings_.size(), 1u) << warnings_.back();
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, NetworkRoute, ::testing::Values(Via::RawTcp, Via::Rfc2217), nameOf);
+
+class Rfc2217Route : public Networked {};
+
+TEST_P(Rfc2217Route, SpeedChosenInThePanelReachesTheDevice) {
+    ASSERT_TRUE(pollStatus(" Stand by"));
+    click("Command33");
+    form_->Option10->click();  // 9600: the server's port, the simulator's pseudo-terminal, follows
+    ASSERT_TRUE(warnings_.empty()) << warnings_.front();
+    QTest::qWait(200);
+    click("Command44");
+    EXPECT_TRUE(waitFor([&] { return form_->Label12->text() == " X X X X"; }, 2s));
+    EXPECT_TRUE(waitFor([&] { return sim_.garbledBytes() > 0; }));
+    click("Command33");
+    form_->Option9->click();
+    EXPECT_TRUE(pollStatus(" Stand by"));
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, Rfc2217Route, ::testing::Values(Via::Rfc2217), nameOf);
+
+// The other program's panel through ser2net.
+class Tr52OverRfc2217 : public EndToEnd {
+protected:
+    Tr52OverRfc2217() : EndToEnd({"--warmup", "1500", "--cooldown", "1500"}, Via::Rfc2217, models::kTR52) {}
+};
+
+TEST_F(Tr52OverRfc2217, PowerOnAndTheStatusLineFollowsTheProjector) {
+    if (!ser2net_) GTEST_SKIP() << "ser2net is not installed (./go installs it)";
+    EXPECT_TRUE(pollStatus(" Stand by"));
+    click("Command17");
+    EXPECT_TRUE(pollStatus(" Power ON"));
+    EXPECT_TRUE(warnings_.empty()) << warnings_.front();
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/display_form.h"
+#include "engine/number_reader.h"
 #include "engine/status.h"
 
 namespace {
@@ -15,6 +17,18 @@ struct NumberCase {
     std::string text;
     double expected;
 };
+
+// The number a text begins with, fed to the reader one character at a time and asked for
+// after every character, as the receive path does.
+double readCharacterByCharacter(std::string_view text) {
+    engine::NumberReader reader;
+    double value = reader.value();
+    for (char c : text) {
+        reader.feed(std::string_view(&c, 1));
+        value = reader.value();
+    }
+    return value;
+}
 
 TEST(ReadNumber, ReadsTheNumberATextBeginsWith) {
     const NumberCase cases[] = {
@@ -71,6 +85,8 @@ TEST(ReadNumber, ReadsTheNumberATextBeginsWith) {
     };
     for (const NumberCase& c : cases) {
         EXPECT_DOUBLE_EQ(engine::readNumber(c.text), c.expected) << '"' << c.text << '"';
+        EXPECT_DOUBLE_EQ(readCharacterByCharacter(c.text), c.expected)
+            << '"' << c.text << "\" in pieces";
     }
 }
 
@@ -83,6 +99,56 @@ TEST(ReadNumber, ValuesBeyondTheDoubleRange) {
     EXPECT_EQ(engine::readNumber("&O" + std::string(400, '7')),
               std::numeric_limits<double>::infinity());
     EXPECT_DOUBLE_EQ(engine::readNumber("1" + std::string(400, '0') + "E-398"), 100);
+}
+
+// The decimal digits of 5^n.
+std::string powerOfFive(int n) {
+    std::string digits = "1";  // least significant first
+    for (int i = 0; i < n; ++i) {
+        int carry = 0;
+        for (char& d : digits) {
+            const int v = (d - '0') * 5 + carry;
+            d = static_cast<char>('0' + v % 10);
+            carry = v / 10;
+        }
+        if (carry != 0) digits.push_back(static_cast<char>('0' + carry));
+    }
+    return {digits.rbegin(), digits.rend()};
+}
+
+// Numbers longer than the digits the reader keeps, read at once and one character at a time
+// (a reply arriving byte by byte): the same double as all their digits give.
+TEST(NumberReader, LongNumbersGiveTheDoubleOfAllTheirDigits) {
+    const std::string zeros(30000, '0');
+    // 5 x 2^-1075, halfway between the two smallest even and odd multiples of 2^-1074, needs
+    // 753 significant digits; anything not zero after them, however far, rounds it up.
+    const std::string halfway = powerOfFive(1076);
+    const std::string justAbove = halfway + std::string(60, '0') + "1";
+    const NumberCase cases[] = {
+        {"1" + zeros + "E-29998", 100},
+        {"0." + zeros + "5E30001", 5},
+        {"1E" + zeros + "5", 1e5},
+        {"1E" + std::string(30, '9'), std::numeric_limits<double>::infinity()},
+        {"-1D" + std::string(30, '9'), -std::numeric_limits<double>::infinity()},
+        {"1E-" + std::string(30, '9'), 0},
+        {"&H" + std::string(300, 'F') + "E-400", std::numeric_limits<double>::infinity()},
+        // 2^53 + 1 lies halfway between two doubles: it rounds to the even one, unless a digit
+        // that is not zero follows, beyond the digits kept.
+        {"9007199254740993." + std::string(900, '0'), 9007199254740992.0},
+        {"9007199254740993" + std::string(900, '0') + "1E-901", 9007199254740994.0},
+        {"9007199254740993." + std::string(900, '0') + "1", 9007199254740994.0},
+        {halfway + "E-1075", std::ldexp(1.0, -1073)},
+        {justAbove + "E-" + std::to_string(1075 + 61), std::ldexp(3.0, -1074)},
+        // The same with 400 leading zeros after the point.
+        {"0." + std::string(400, '0') + justAbove + "E" +
+             std::to_string(400 + static_cast<int>(justAbove.size()) - (1075 + 61)),
+         std::ldexp(3.0, -1074)},
+    };
+    for (const NumberCase& c : cases) {
+        const std::string shown = c.text.substr(0, 40);
+        EXPECT_EQ(engine::readNumber(c.text), c.expected) << shown;
+        EXPECT_EQ(readCharacterByCharacter(c.text), c.expected) << shown << " in pieces";
+    }
 }
 
 TEST(ReadNumber, DecimalPointIsAPointInEveryLocale) {

@@ -87,7 +87,10 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libqt6widgets6 libqt6serialport6 libc6; do
     [[ ", $depends," == *", $library "* ]] || fail "Depends lacks $library: $depends"
 done
-dpkg-deb -f "$deb" Description | grep -q dialout || fail "the description does not mention the dialout group"
+# Read whole before it is searched: dpkg-deb writes line by line, and a reader that stops at
+# the first match would leave it to die of SIGPIPE, failing the pipeline.
+description=$(dpkg-deb -f "$deb" Description)
+[[ $description == *dialout* ]] || fail "the description does not mention the dialout group"
 pass "control: $package $version, Depends from the binaries ($depends)"
 
 root="$work/root"

@@ -186,6 +186,20 @@ TEST_F(DeviceTest, NoReplyTakesCommandsButAnswersNothing) {
     EXPECT_EQ(client.readUntil('\r'), "40\r");
 }
 
+TEST_F(DeviceTest, OutOfRangeTimesAndRatesAreRefusedAtStart) {
+    // Added to the clock, the largest numbers overflowed it.
+    const std::vector<std::vector<std::string>> refused = {
+        {"--delay", "3600001"},
+        {"--delay", "9223372036854775807"},
+        {"--split", "1", "9223372036854775807"},
+        {"--warmup", "3600001"},
+        {"--cooldown", "9223372036854775807"},
+        {"--read-rate", "10000001"},
+    };
+    for (const auto& args : refused) EXPECT_THROW(start(args), std::runtime_error) << args[0];
+    EXPECT_NO_THROW(start({"--delay", "3600000", "--warmup", "3600000", "--read-rate", "0"}));
+}
+
 TEST_F(DeviceTest, NoiseReplacesTheReplyBytes) {
     auto& sim = start({"--seed", "3"});
     sim.control("noise on");

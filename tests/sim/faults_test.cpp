@@ -44,6 +44,12 @@ TEST(ControlLine, AcceptedLinesAndTheirValues) {
         {"garbled", Kind::Garbled, false, 0, 0},
         {"quit", Kind::Quit, false, 0, 0},
         {"  delay\t 7 \r", Kind::Delay, false, 7, 0},
+        {"delay 3600000", Kind::Delay, false, 3'600'000, 0},
+        {"split 1 3600000", Kind::Split, false, 1, 3'600'000},
+        {"read-rate 4000", Kind::ReadRate, false, 4000, 0},
+        {"read-rate 0", Kind::ReadRate, false, 0, 0},
+        {"read-rate off", Kind::ReadRate, false, projector_sim::ReadPacer::kUnlimited, 0},
+        {"received", Kind::Received, false, 0, 0},
     };
     for (const auto& c : cases) {
         const auto parsed = parseControlLine(c.line);
@@ -60,7 +66,11 @@ TEST(ControlLine, RejectedLinesSayWhy) {
          {"",          "   ",          "frobnicate", "noreply",    "noreply yes", "noreply on off",
           "delay",     "delay -5",     "delay 5ms",  "split 3",    "split 3 x",   "state",
           "state 100", "state G1",     "state -1",   "hangup now", "count 2",     "baud",
-          "baud 0",    "hangup-after", "NOREPLY on"}) {
+          "baud 0",    "hangup-after", "NOREPLY on",
+          // Beyond the bounds: one hour of delay or gap (added to the clock), 10 MB/s.
+          "delay 3600001", "delay 9223372036854775807", "split 1 3600001",
+          "split 1 9223372036854775807", "read-rate 10000001", "read-rate -1", "read-rate on",
+          "received 1"}) {
         const auto parsed = parseControlLine(line);
         EXPECT_FALSE(parsed.command.has_value()) << "\"" << line << "\"";
         EXPECT_FALSE(parsed.error.empty()) << "\"" << line << "\"";
@@ -147,6 +157,56 @@ TEST(ReplyPlan, NoiseKeepsTheLengthAndIsReproducibleFromTheSeed) {
     EXPECT_EQ(a[0].bytes, b[0].bytes);
     // The generator moves on: the next noisy reply differs.
     EXPECT_NE(planReply(reply, faults, first)[0].bytes, a[0].bytes);
+}
+
+// Reads as the simulator's loop makes them: whenever one is due, as much as is allowed.
+// Returns the bytes read in [0, endMs] with bytes always waiting.
+long readUntil(projector_sim::ReadPacer& pacer, std::int64_t endMs) {
+    long total = 0;
+    for (std::int64_t t = 0; t <= endMs; ++t) {
+        if (pacer.msUntilDue(t) != 0) continue;
+        const std::size_t n = pacer.allowance(t);
+        pacer.consume(n);
+        total += static_cast<long>(n);
+    }
+    return total;
+}
+
+TEST(ReadPacer, ReadsAtTheRateInChunksAndStopsAtZero) {
+    using projector_sim::ReadPacer;
+    struct Case {
+        std::int64_t rate;
+        std::int64_t firstDueMs;  // after setRate at 0
+        long inOneSecond;         // bytes read in [0, 1000] ms
+    };
+    const Case cases[] = {
+        {4000, 10, 4000},  // 40-byte chunks, every 10 ms
+        {100, 10, 100},    // whole bytes: one every 10 ms
+        {1, 1000, 1},
+        {0, -1, 0},  // stopped: never due
+    };
+    for (const auto& c : cases) {
+        ReadPacer pacer;
+        pacer.setRate(c.rate, 0);
+        EXPECT_EQ(pacer.msUntilDue(0), c.firstDueMs) << c.rate;
+        EXPECT_EQ(readUntil(pacer, 1000), c.inOneSecond) << c.rate;
+    }
+    ReadPacer unlimited;
+    EXPECT_EQ(unlimited.rate(), ReadPacer::kUnlimited);
+    EXPECT_EQ(unlimited.msUntilDue(0), 0);
+    EXPECT_GE(unlimited.allowance(0), 4096u);
+}
+
+TEST(ReadPacer, AnIdleSpellBuildsUpAtMostTheBurst) {
+    projector_sim::ReadPacer pacer;
+    pacer.setRate(4000, 0);
+    // An hour without reading allows 100 ms worth, not an hour's.
+    EXPECT_EQ(pacer.allowance(3'600'000), 400u);
+    pacer.consume(400);
+    EXPECT_EQ(pacer.msUntilDue(3'600'000), 10);
+    // A new rate starts from nothing.
+    pacer.setRate(1000, 3'600'005);
+    EXPECT_EQ(pacer.allowance(3'600'005), 0u);
 }
 
 TEST(LogRendering, ControlCharactersAreNamedAndOthersInHex) {

@@ -191,6 +191,10 @@ long Simulator::garbledBytes() {
     return numberAfter(control("garbled"), "GARBLED ");
 }
 
+long Simulator::bytesReceived() {
+    return numberAfter(control("received"), "RECEIVED ");
+}
+
 bool Simulator::waitForClient(bool open, std::chrono::milliseconds timeout) {
     const std::string wanted = open ? "CLIENT open" : "CLIENT closed";
     const auto deadline = Clock::now() + timeout;

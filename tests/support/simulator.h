@@ -52,6 +52,8 @@ class Simulator {
     long commandCount();
     // Bytes received at a line setting the projector does not listen at ("garbled").
     long garbledBytes();
+    // Bytes the projector has taken off the line so far, garbled ones included ("received").
+    long bytesReceived();
     // Waits until the simulator sees a client holding the device open (open true) or none
     // (false); false on timeout. The simulator notices an open or close within about 10 ms.
     bool waitForClient(bool open, std::chrono::milliseconds timeout = 5s);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/timers.h"
+#include "link/timers.h"
 
 // Timers on a clock that moves only when told: advance(ms) fires every due tick in deadline
 // order (ties in creation order), so timing is tested exactly and instantly.

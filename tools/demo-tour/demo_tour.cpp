@@ -16,7 +16,7 @@
 #include <cstdio>
 
 #include "app/form1.h"
-#include "link/qt_serial_port.h"
+#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
 
 namespace {
@@ -93,7 +93,7 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(QString::fromLocal8Bit(argv[2]));
 
     QtTimerSource timers;
-    Form1 form(model, std::make_unique<serial::QtSerialPort>(), timers, [](const std::string& text) {
+    Form1 form(model, std::make_unique<serial::ReconnectingPort>(), timers, [](const std::string& text) {
         std::printf("    WARNING BOX: %s\n", text.c_str());
     });
     form.guarded([&form] { form.Form_Load(); });

@@ -1,7 +1,9 @@
 #include "tools/projector-sim/faults.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <limits>
 
 namespace projector_sim {
 
@@ -56,7 +58,8 @@ ControlParse parseControlLine(std::string_view line) {
     };
     static constexpr Plain kPlain[] = {{"hangup", Kind::Hangup}, {"plug", Kind::Plug},
                                        {"count", Kind::Count},   {"garbled", Kind::Garbled},
-                                       {"client", Kind::Client}, {"quit", Kind::Quit}};
+                                       {"client", Kind::Client}, {"received", Kind::Received},
+                                       {"quit", Kind::Quit}};
     for (const auto& plain : kPlain) {
         if (name != plain.name) continue;
         if (args != 0) return fail(plain.name);
@@ -70,17 +73,25 @@ ControlParse parseControlLine(std::string_view line) {
         command.on = *on;
         return {command, {}};
     }
-    if (name == "delay" || name == "hangup-after") {
+    if (name == "delay") {
         const auto value = args == 1 ? parseNumber(words[1]) : std::nullopt;
-        if (!value) return fail(name == "delay" ? "delay MS" : "hangup-after N");
-        auto command = make(name == "delay" ? Kind::Delay : Kind::HangupAfter);
+        if (!value || *value > kMaxDelayMs) return fail("delay MS (MS at most 3600000)");
+        auto command = make(Kind::Delay);
+        command.first = *value;
+        return {command, {}};
+    }
+    if (name == "hangup-after") {
+        const auto value = args == 1 ? parseNumber(words[1]) : std::nullopt;
+        if (!value) return fail("hangup-after N");
+        auto command = make(Kind::HangupAfter);
         command.first = *value;
         return {command, {}};
     }
     if (name == "split") {
         const auto bytes = args == 2 ? parseNumber(words[1]) : std::nullopt;
         const auto gap = args == 2 ? parseNumber(words[2]) : std::nullopt;
-        if (!bytes || !gap || *bytes > 1 << 20) return fail("split N GAP_MS");
+        if (!bytes || !gap || *bytes > 1 << 20 || *gap > kMaxDelayMs)
+            return fail("split N GAP_MS (N at most 1048576, GAP_MS at most 3600000)");
         auto command = make(Kind::Split);
         command.first = *bytes;
         command.second = *gap;
@@ -91,6 +102,17 @@ ControlParse parseControlLine(std::string_view line) {
             args == 1 && words[1].size() <= 2 ? parseNumber(words[1], 16) : std::nullopt;
         if (!value) return fail("state HEX (00 to FF)");
         auto command = make(Kind::State);
+        command.first = *value;
+        return {command, {}};
+    }
+    if (name == "read-rate") {
+        const auto value = args == 1 && words[1] == "off"
+                               ? std::optional<std::int64_t>(ReadPacer::kUnlimited)
+                           : args == 1 ? parseNumber(words[1])
+                                       : std::nullopt;
+        if (!value || *value > kMaxReadRate)
+            return fail("read-rate BYTES_PER_S|off (0 stops reading; at most 10000000)");
+        auto command = make(Kind::ReadRate);
         command.first = *value;
         return {command, {}};
     }
@@ -144,6 +166,44 @@ std::vector<ReplyPiece> planReply(std::string_view reply, const Faults& faults, 
         offset += faults.splitGapMs;
     }
     return pieces;
+}
+
+void ReadPacer::setRate(std::int64_t bytesPerSecond, std::int64_t nowMs) {
+    rate_ = bytesPerSecond;
+    credit_ = 0;
+    lastMs_ = nowMs;
+}
+
+// A rate of R bytes per second earns R thousandths of a byte per millisecond.
+std::int64_t ReadPacer::threshold() const {
+    return std::max<std::int64_t>(1000, rate_ * kChunkMs);
+}
+std::int64_t ReadPacer::cap() const {
+    return std::max(threshold(), rate_ * kBurstMs);
+}
+
+std::int64_t ReadPacer::creditAt(std::int64_t nowMs) const {
+    const std::int64_t elapsed = std::max<std::int64_t>(0, nowMs - lastMs_);
+    return std::min(cap(), credit_ + rate_ * elapsed);
+}
+
+std::size_t ReadPacer::allowance(std::int64_t nowMs) {
+    if (rate_ == kUnlimited) return std::numeric_limits<std::size_t>::max();
+    credit_ = creditAt(nowMs);
+    lastMs_ = std::max(lastMs_, nowMs);
+    return static_cast<std::size_t>(credit_ / 1000);
+}
+
+void ReadPacer::consume(std::size_t bytes) {
+    if (rate_ == kUnlimited) return;
+    credit_ = std::max<std::int64_t>(0, credit_ - static_cast<std::int64_t>(bytes) * 1000);
+}
+
+std::int64_t ReadPacer::msUntilDue(std::int64_t nowMs) const {
+    if (rate_ == kUnlimited) return 0;
+    if (rate_ == 0) return -1;
+    const std::int64_t missing = threshold() - creditAt(nowMs);
+    return missing <= 0 ? 0 : (missing + rate_ - 1) / rate_;
 }
 
 std::string renderBytes(std::string_view bytes) {

@@ -103,10 +103,12 @@ constexpr const char* kUsage =
     "  --split N GAP_MS        send replies in pieces of N bytes, GAP_MS apart\n"
     "  --noise                 replace each reply by random bytes\n"
     "  --hangup-after N        vanish on the N-th command\n"
+    "  --read-rate N           read the line at N bytes/s; 0: stop reading\n"
     "  --seed N                seed of the noise generator (default 1)\n"
     "  --exit-on-stdin-eof     end when stdin reaches its end\n"
     "Control lines on stdin: noreply on|off, delay MS, split N GAP_MS, noise on|off, hangup,\n"
-    "hangup-after N, plug, state HEX, baud RATE, count, garbled, client, quit.\n";
+    "hangup-after N, plug, state HEX, baud RATE, read-rate N|off, count, garbled, received,\n"
+    "client, quit.\n";
 
 class Sim {
   public:
@@ -165,8 +167,13 @@ class Sim {
             if (stdinOpen_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
             const int masterIndex = master_ >= 0 && clientPresent_ ? static_cast<int>(count) : -1;
             if (masterIndex >= 0) {
+                // Bytes the projector is not ready to read stay in the device, whose queue
+                // fills and then refuses the client's writes, as a slow line does.
+                const bool readDue = pacer_.msUntilDue(now()) == 0;
                 fds[count++] = {master_,
-                                static_cast<short>(POLLIN | (outBuf_.empty() ? 0 : POLLOUT)), 0};
+                                static_cast<short>((readDue ? POLLIN : 0) |
+                                                   (outBuf_.empty() ? 0 : POLLOUT)),
+                                0};
             }
 
             const int ready = poll(fds, count, pollTimeout());
@@ -220,6 +227,12 @@ class Sim {
         if (!scheduled_.empty()) due = scheduled_.front().dueMs;
         if (master_ >= 0 && !clientPresent_) {
             due = due < 0 ? recheckAtMs_ : std::min(due, recheckAtMs_);
+        }
+        if (master_ >= 0 && clientPresent_) {
+            const std::int64_t t = now();
+            if (const std::int64_t wait = pacer_.msUntilDue(t); wait > 0) {
+                due = due < 0 ? t + wait : std::min(due, t + wait);
+            }
         }
         if (due < 0) return -1;
         return static_cast<int>(std::clamp<std::int64_t>(due - now(), 0, 60'000));
@@ -302,6 +315,8 @@ class Sim {
         clientPresent_ = false;
         dropTraffic();
         discardUnreadReplies();
+        // What a slow or stopped projector had not read yet goes with the client.
+        tcflush(master_, TCIFLUSH);
         recheckAtMs_ = now() + kClientRecheckMs;
     }
 
@@ -331,12 +346,16 @@ class Sim {
 
     void readDevice() {
         char buffer[4096];
-        const ssize_t n = read(master_, buffer, sizeof buffer);
+        const std::size_t room = std::min(sizeof buffer, pacer_.allowance(now()));
+        if (room == 0) return;
+        const ssize_t n = read(master_, buffer, room);
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
         if (n <= 0) {
             clientGone();
             return;
         }
+        pacer_.consume(static_cast<std::size_t>(n));
+        receivedBytes_ += n;
         const std::string_view bytes(buffer, static_cast<std::size_t>(n));
         if (auto mismatch = lineMismatch()) {
             // At another speed or framing the projector would receive garbage: it neither
@@ -470,6 +489,12 @@ class Sim {
             case Kind::Garbled:
                 say("GARBLED " + std::to_string(garbledBytes_));
                 return true;
+            case Kind::ReadRate:
+                pacer_.setRate(command.first, now());
+                return true;
+            case Kind::Received:
+                say("RECEIVED " + std::to_string(receivedBytes_));
+                return true;
             case Kind::Client:
                 say(std::string("CLIENT ") + (master_ < 0      ? "unplugged"
                                               : clientPresent_ ? "open"
@@ -503,6 +528,8 @@ class Sim {
     std::int64_t hangupAfter_ = 0;
     std::int64_t commandCount_ = 0;
     std::int64_t garbledBytes_ = 0;
+    std::int64_t receivedBytes_ = 0;
+    projector_sim::ReadPacer pacer_;
 
     std::string stdinBuf_;
     bool stdinOpen_ = true;
@@ -555,7 +582,8 @@ bool parseArguments(int argc, char** argv, Config& config) {
             (arg == "--link" ? config.linkPath : config.logPath) = text;
             ++i;
         } else if (arg == "--warmup" || arg == "--cooldown") {
-            if (!number(n)) return fail(std::string(arg) + " takes milliseconds");
+            if (!number(n) || n > projector_sim::kMaxDelayMs)
+                return fail(std::string(arg) + " takes milliseconds, at most 3600000");
             (arg == "--warmup" ? config.projector.warmupMs : config.projector.cooldownMs) = n;
         } else if (arg == "--lamp-hours" || arg == "--pressure") {
             if (!number(n)) return fail(std::string(arg) + " takes a number");
@@ -566,7 +594,8 @@ bool parseArguments(int argc, char** argv, Config& config) {
             config.seed = static_cast<std::uint32_t>(n);
         } else if (arg == "--noreply" || arg == "--noise") {
             config.startLines.push_back(std::string(arg.substr(2)) + " on");
-        } else if (arg == "--delay" || arg == "--hangup-after" || arg == "--state") {
+        } else if (arg == "--delay" || arg == "--hangup-after" || arg == "--state" ||
+                   arg == "--read-rate") {
             if (value() == nullptr) return fail(std::string(arg) + " takes a value");
             config.startLines.push_back(std::string(arg.substr(2)) + " " + value());
             ++i;

@@ -1,6 +1,6 @@
 #include <QTimer>
 
-#include "app/timers.h"
+#include "link/timers.h"
 
 namespace {
 

@@ -3,8 +3,9 @@
 #include <functional>
 #include <memory>
 
-// A form timer: a periodic tick while enabled. Enabling it, or setting the interval while it
-// runs, starts a fresh countdown of one interval.
+// A periodic tick while enabled: the window's form timers and the port's reconnection run on
+// these. Enabling it, or setting the interval while it runs, starts a fresh countdown of one
+// interval.
 class PanelTimer {
 public:
     virtual ~PanelTimer() = default;
@@ -13,11 +14,12 @@ public:
     virtual void setEnabled(bool enabled) = 0;
     virtual bool enabled() const = 0;
 
-    // The tick handler; runs on the window's thread.
+    // The tick handler; runs on the thread of the event loop (the window's).
     std::function<void()> onTick;
 };
 
-// Where a window gets its timers from: real ones in the programs, a virtual clock in tests.
+// Where the window and the port get their timers from: real ones in the programs, a virtual
+// clock in tests.
 class TimerSource {
 public:
     virtual ~TimerSource() = default;

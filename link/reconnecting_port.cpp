@@ -1,0 +1,447 @@
+#include "link/reconnecting_port.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "link/line_settings.h"
+#include "link/transport.h"
+#include "link/transports.h"
+
+namespace serial {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& description) { throw SerialError(description); }
+
+TimerSource& qtTimers() {
+    static QtTimerSource source;
+    return source;
+}
+
+std::string canonicalPath(const std::string& path) {
+    const QString canonical = QFileInfo(QString::fromStdString(path)).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical.toStdString();
+}
+
+// What a server said before it hung up, fit for a message: printable ASCII, bounded.
+std::string printable(const std::string& bytes) {
+    constexpr std::size_t kShown = 160;
+    std::string text;
+    for (const char c : bytes) {
+        if (text.size() >= kShown) break;
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u < 0x7f) text.push_back(c);
+        else if (!text.empty() && text.back() != ' ') text.push_back(' ');
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// The assignment with the serial ports listed at most once: listing them takes tens of
+// milliseconds, and one open may need the list three times.
+PortAssignment listingOnce(PortAssignment assignment) {
+    if (!assignment.adapters) return assignment;
+    auto listed = std::make_shared<std::optional<std::vector<Adapter>>>();
+    assignment.adapters = [listed, find = std::move(assignment.adapters)] {
+        if (!*listed) *listed = find();
+        return **listed;
+    };
+    return assignment;
+}
+
+constexpr const char* kReconnectNote = "The panel reconnects by itself as soon as the device is back.";
+
+}  // namespace
+
+ReconnectingPort::ReconnectingPort() : ReconnectingPort(Context{}) {}
+
+ReconnectingPort::ReconnectingPort(Context context) : context_(std::move(context)) {
+    TimerSource& timers = context_.timers ? *context_.timers : qtTimers();
+    retryTimer_ = timers.createTimer();
+    retryTimer_->setInterval(kRetryMs);
+    retryTimer_->onTick = [this] {
+        retryTimer_->setEnabled(false);
+        attemptReopen();
+    };
+    deadlineTimer_ = timers.createTimer();
+    deadlineTimer_->setInterval(kConnectTimeoutMs);
+    deadlineTimer_->onTick = [this] {
+        deadlineTimer_->setEnabled(false);
+        onDeadline();
+    };
+    settleTimer_ = timers.createTimer();
+    settleTimer_->setInterval(kSettleMs);
+    settleTimer_->onTick = [this] {
+        settleTimer_->setEnabled(false);
+        becomeOpen();
+    };
+}
+
+ReconnectingPort::~ReconnectingPort() {
+    for (PanelTimer* t : {retryTimer_.get(), deadlineTimer_.get(), settleTimer_.get()}) {
+        t->onTick = nullptr;
+        t->setEnabled(false);
+    }
+    if (transport_) {
+        transport_->close();
+        transport_.reset();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Choosing and resolving the device
+
+void ReconnectingPort::setDevice(std::string text) {
+    if (portOpen()) fail("Port already open");
+    stopAll();
+    device_ = std::move(text);
+}
+
+void ReconnectingPort::setCommPort(int n) {
+    if (portOpen()) fail("Port already open");
+    if (n < 1 || n > 16) fail("Invalid port number " + std::to_string(n));
+    stopAll();
+    commPort_ = n;
+}
+
+std::string ReconnectingPort::devicePath() const {
+    try {
+        return resolve(context_.assignment).address.text;
+    } catch (const SerialError&) {
+        return device_.value_or("COM" + std::to_string(commPort_));
+    }
+}
+
+ReconnectingPort::Resolved ReconnectingPort::resolve(const PortAssignment& assignment) const {
+    Resolved resolved;
+    std::string text = device_.value_or("COM" + std::to_string(commPort_));
+    resolved.portNumber = panelPortNumber(text);
+    if (resolved.portNumber != 0) {
+        resolved.assigned = assignDevice(resolved.portNumber, assignment);
+        text = resolved.assigned->text;
+    }
+    try {
+        resolved.address = parseDeviceAddress(text);
+    } catch (const SerialError& e) {
+        if (!resolved.assigned || resolved.assigned->source == AssignedDevice::Source::Default) throw;
+        fail(std::string(e.what()) + "\nCOM" + std::to_string(resolved.portNumber) + " is set to it in " +
+             resolved.assigned->origin + ".");
+    }
+    return resolved;
+}
+
+std::string ReconnectingPort::failedOpenText(const Resolved& resolved, const std::string& why,
+                                             const PortAssignment& assignment) const {
+    const std::vector<Adapter> adapters = assignment.adapters ? assignment.adapters() : std::vector<Adapter>{};
+    if (resolved.assigned) {
+        return why + "\n" + explainAssignment(resolved.portNumber, *resolved.assigned, assignment, adapters);
+    }
+    return why + "\n" + describeAdapters(adapters);
+}
+
+// ---------------------------------------------------------------------------------------
+// Opening and closing
+
+void ReconnectingPort::setPortOpen(bool open) {
+    if (!open) {
+        stopAll();
+        return;
+    }
+    if (portOpen()) fail("Port already open");
+    stopAll();
+    const PortAssignment assignment = listingOnce(context_.assignment);
+    const Resolved resolved = resolve(assignment);
+    const LineSettings settings = parseSettings(settings_);
+    lostDescription_.clear();
+    if (resolved.address.network()) {
+        opened_ = Target{resolved.address, {}, {}};
+        state_ = State::Connecting;
+        try {
+            connectNetwork();
+        } catch (const SerialError&) {
+            stopAll();
+            throw;
+        }
+        return;
+    }
+    const QFileInfo info(QString::fromStdString(resolved.address.path));
+    if (info.isDir()) {
+        fail(failedOpenText(resolved, resolved.address.path + ": a folder, not a serial device", assignment));
+    }
+    std::unique_ptr<Transport> transport = makeTransport(resolved.address);
+    try {
+        transport->start(settings);
+    } catch (const SerialError& e) {
+        fail(failedOpenText(resolved, e.what(), assignment));
+    }
+    adopt(std::move(transport));
+    connected_ = true;
+    recordTarget(resolved.address, assignment);
+    state_ = State::Open;
+}
+
+void ReconnectingPort::recordTarget(const DeviceAddress& address, const PortAssignment& assignment) {
+    opened_ = Target{address, stableNameOf(address.path, assignment.stableNameFolder), {}};
+    if (!opened_.stableName.empty() || !assignment.adapters) return;
+    // Without a stable name the adapter is known again by its serial number. Listing the
+    // ports is slow (tens of milliseconds), and never lists a pseudo-terminal.
+    const std::string device = canonicalPath(address.path);
+    if (device.starts_with("/dev/pts/")) return;
+    for (const Adapter& adapter : assignment.adapters()) {
+        if (canonicalPath(adapter.path) == device) opened_.serialNumber = adapter.serialNumber;
+    }
+}
+
+std::unique_ptr<Transport> ReconnectingPort::makeTransport(const DeviceAddress& address) {
+    return context_.transports ? context_.transports(address) : openTransport(address);
+}
+
+void ReconnectingPort::adopt(std::unique_ptr<Transport> transport) {
+    transport_ = std::move(transport);
+    // While one of these runs, the transport is inside its own notification.
+    transport_->onConnected = [this] {
+        const Notified inside(notifying_);
+        onTransportConnected();
+    };
+    transport_->onReadyRead = [this] {
+        const Notified inside(notifying_);
+        onTransportReadyRead();
+    };
+    transport_->onFailed = [this](const std::string& description) {
+        const Notified inside(notifying_);
+        onTransportFailed(description);
+    };
+}
+
+void ReconnectingPort::retire() {
+    deadlineTimer_->setEnabled(false);
+    settleTimer_->setEnabled(false);
+    connected_ = false;
+    if (!transport_) return;
+    transport_->close();
+    transport_->onConnected = nullptr;
+    transport_->onReadyRead = nullptr;
+    transport_->onFailed = nullptr;
+    // Not destroyed inside one of its own notifications; anywhere else at once.
+    if (notifying_ > 0) transport_.release()->deleteLater();
+    else transport_.reset();
+}
+
+void ReconnectingPort::stopAll() {
+    retryTimer_->setEnabled(false);
+    retire();
+    pending_.clear();
+    received_.clear();
+    state_ = State::Closed;
+}
+
+void ReconnectingPort::connectNetwork() {
+    adopt(makeTransport(opened_.address));
+    received_.clear();
+    deadlineTimer_->setEnabled(true);
+    transport_->start(parseSettings(settings_));
+}
+
+// ---------------------------------------------------------------------------------------
+// Losing the port and reopening it
+
+void ReconnectingPort::lose(const std::string& description, bool report) {
+    retire();
+    pending_.clear();
+    received_.clear();
+    state_ = State::Away;
+    retryTimer_->setEnabled(true);
+    if (!report) {
+        lostDescription_.clear();
+        return;
+    }
+    lostDescription_ = description + "\n" + kReconnectNote;
+    // Reported from the event loop, not from inside the transport's notification.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (lostDescription_.empty()) return;
+            const std::string report = std::exchange(lostDescription_, {});
+            if (onLost) onLost(report);
+        },
+        Qt::QueuedConnection);
+}
+
+void ReconnectingPort::call(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const SerialError& e) {
+        // A call that meets the loss fails with it, and that is the loss's one report.
+        if (transport_ && transport_->gone()) {
+            lose(e.what(), false);
+            fail(std::string(e.what()) + "\n" + kReconnectNote);
+        }
+        throw;
+    }
+}
+
+std::vector<std::string> ReconnectingPort::reopenCandidates() const {
+    // A USB adapter known by a stable name or a serial number is looked for by it alone: its
+    // old path may by now lead to another adapter.
+    if (!opened_.stableName.empty()) return {opened_.stableName};
+    if (!opened_.serialNumber.empty()) {
+        std::vector<std::string> paths;
+        if (context_.assignment.adapters) {
+            for (const Adapter& adapter : context_.assignment.adapters()) {
+                if (adapter.serialNumber == opened_.serialNumber) paths.push_back(deviceTextOf(adapter));
+            }
+        }
+        return paths;
+    }
+    return {opened_.address.path};
+}
+
+void ReconnectingPort::attemptReopen() {
+    if (state_ != State::Away) return;
+    try {
+        if (opened_.address.network()) {
+            connectNetwork();
+            return;
+        }
+        const LineSettings settings = parseSettings(settings_);
+        for (const std::string& path : reopenCandidates()) {
+            DeviceAddress address = opened_.address;
+            address.path = path;
+            std::unique_ptr<Transport> transport = makeTransport(address);
+            try {
+                transport->start(settings);
+            } catch (const SerialError&) {
+                continue;
+            }
+            adopt(std::move(transport));
+            connected_ = true;
+            opened_.address.path = path;
+            state_ = State::Open;
+            return;
+        }
+    } catch (const SerialError&) {
+        retire();
+    }
+    retryTimer_->setEnabled(true);
+}
+
+void ReconnectingPort::onTransportConnected() {
+    deadlineTimer_->setEnabled(false);
+    connected_ = true;
+    settleTimer_->setEnabled(true);
+}
+
+void ReconnectingPort::becomeOpen() {
+    if (!transport_ || !connected_) return;
+    state_ = State::Open;
+    if (!pending_.empty()) {
+        const std::string bytes = std::exchange(pending_, {});
+        try {
+            transport_->write(bytes);
+        } catch (const SerialError& e) {
+            lose(e.what());
+            return;
+        }
+    }
+    if (!received_.empty()) {
+        commEvent_ = kEventReceive;
+        if (onComm) onComm();
+    }
+}
+
+void ReconnectingPort::onTransportReadyRead() {
+    if (state_ == State::Open) {
+        commEvent_ = kEventReceive;
+        if (onComm) onComm();
+        return;
+    }
+    // Before the connection counts as made: kept, bounded, for the operator or for the
+    // report of a server that hangs up at once.
+    const std::string data = transport_->readAll();
+    const std::size_t room = kPendingLimit - std::min(received_.size(), kPendingLimit);
+    received_.append(data, 0, std::min(room, data.size()));
+}
+
+void ReconnectingPort::onTransportFailed(const std::string& description) {
+    switch (state_) {
+        case State::Open:
+            lose(description);
+            break;
+        case State::Connecting: {
+            const std::string said = printable(received_);
+            lose(said.empty() ? description : description + " (the server said \"" + said + "\")");
+            break;
+        }
+        case State::Away:
+            // An attempt to reopen failed: quietly, and again later.
+            retire();
+            retryTimer_->setEnabled(true);
+            break;
+        case State::Closed:
+            retire();
+            break;
+    }
+}
+
+void ReconnectingPort::onDeadline() {
+    if (connected_) return;
+    const std::string description = opened_.address.text + ": the server did not answer within " +
+                                    std::to_string(kConnectTimeoutMs / 1000) + " s";
+    if (state_ == State::Connecting) {
+        lose(description);
+    } else {
+        retire();
+        if (state_ == State::Away) retryTimer_->setEnabled(true);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings, output, input
+
+void ReconnectingPort::setSettings(const std::string& settings) {
+    const LineSettings parsed = parseSettings(settings);
+    if (state_ != State::Closed && opened_.address.kind == DeviceAddress::Kind::Socket && settings != settings_) {
+        fail(opened_.address.text + ": the line settings of a raw TCP port are those set on the server. "
+                                    "Use an rfc2217:// address of the server to choose them from the panel.");
+    }
+    if (transport_ && (state_ == State::Open || state_ == State::Connecting)) {
+        call([&] { transport_->applySettings(parsed); });
+    }
+    settings_ = settings;
+}
+
+std::string ReconnectingPort::awayText() const {
+    return opened_.address.text + ": the port is disconnected; the command was not sent. " + kReconnectNote;
+}
+
+void ReconnectingPort::output(const std::string& bytes) {
+    switch (state_) {
+        case State::Closed:
+            // A port lost and closed since says why, once: by this failure or by onLost,
+            // whichever comes first.
+            if (!lostDescription_.empty()) fail(std::exchange(lostDescription_, {}));
+            fail("Port is not open");
+        case State::Away:
+            if (!lostDescription_.empty()) fail(std::exchange(lostDescription_, {}));
+            fail(awayText());
+        case State::Connecting:
+            if (pending_.size() + bytes.size() > kPendingLimit) {
+                fail(opened_.address.text + ": the server has not answered yet; the command was not sent.");
+            }
+            pending_ += bytes;
+            return;
+        case State::Open:
+            call([&] { transport_->write(bytes); });
+            return;
+    }
+}
+
+std::string ReconnectingPort::input() {
+    std::string all = std::exchange(received_, {});
+    if (transport_ && state_ == State::Open) all += transport_->readAll();
+    return all;
+}
+
+}  // namespace serial

@@ -1,0 +1,10 @@
+// main() of the link tests: a QCoreApplication, as the command-line tool has; no widgets.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QCoreApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
