@@ -16,6 +16,7 @@
 #include "engine/command.h"
 #include "engine/display_form.h"
 #include "engine/status.h"
+#include "panel/accessibility.h"
 #include "panel/art.h"
 #include "panel/layout.h"
 #include "panel/widgets.h"
@@ -40,6 +41,7 @@ std::string lineBytes(const QString& typed) {
 Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> port,
              TimerSource& timers, Warn warn)
     : model_(model), port_(std::move(port)), warn_(std::move(warn)) {
+    panel::installAccessibility();
     setWindowTitle(QString::fromUtf8(model.caption.data(), qsizetype(model.caption.size())));
     setWindowIcon(panel::programIcon());
     frame_ = new WindowFrame(this, [this] { syncFrame(); });

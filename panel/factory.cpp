@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "panel/accessibility.h"
 #include "panel/art.h"
 #include "panel/widgets.h"
 
@@ -94,6 +95,7 @@ ControlMap buildPanel(QWidget* form, const models::Model& model) {
         if (previous) QWidget::setTabOrder(previous, widget);
         previous = widget;
     }
+    describeControls(*form);
     return controls;
 }
 

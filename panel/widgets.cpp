@@ -7,6 +7,9 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <algorithm>
+#include <utility>
+
+#include "panel/accessibility.h"
 
 namespace panel {
 
@@ -180,9 +183,10 @@ PanelLabel::PanelLabel(std::uint32_t back, std::uint32_t text, Align align, bool
 
 void PanelLabel::setText(std::string text) {
     if (text == text_) return;
-    text_ = std::move(text);
+    std::string old = std::exchange(text_, std::move(text));
     ++generation_;
     update();
+    if (accessibilityActive()) announceReplaced(*this, std::move(old));
 }
 
 void PanelLabel::appendText(std::string_view more) {
@@ -191,26 +195,31 @@ void PanelLabel::appendText(std::string_view more) {
         text_.size() < static_cast<std::size_t>(std::max(1, contentsRect().width()));
     text_.append(more);
     if (wasVisible) update();
+    if (accessibilityActive()) announceAppended(*this, text_.size() - more.size());
 }
 
-void PanelLabel::paintEvent(QPaintEvent* event) {
-    QFrame::paintEvent(event);
-    if (text_.empty()) return;
+PanelLabel::Drawn PanelLabel::drawn() const {
     // No glyph is narrower than one pixel, so no more characters than the box is wide can
     // ever be seen.
-    const QRect r = contentsRect().adjusted(1, 0, -1, 0);
-    const std::size_t visible = std::min(text_.size(), static_cast<std::size_t>(r.width() + 1));
-    const QString shown = QString::fromLatin1(text_.data(), static_cast<qsizetype>(visible));
+    const QRect box = contentsRect().adjusted(1, 0, -1, 0);
+    const std::size_t visible = std::min(text_.size(), static_cast<std::size_t>(box.width() + 1));
     int flags = Qt::AlignTop | Qt::TextSingleLine;
     switch (align_) {
         case Align::Left: flags |= Qt::AlignLeft; break;
         case Align::Center: flags |= Qt::AlignHCenter; break;
         case Align::Right: flags |= Qt::AlignRight; break;
     }
+    return {QString::fromLatin1(text_.data(), static_cast<qsizetype>(visible)), box, flags};
+}
+
+void PanelLabel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    if (text_.empty()) return;
+    const Drawn d = drawn();
     QPainter p(this);
     p.setClipRect(contentsRect());
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(r, flags, shown);
+    p.drawText(d.box, d.flags, d.shown);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -75,6 +75,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    friend class PanelLabelAccessible;
+
+    // What is drawn: the visible start of the text, the box it is drawn in and the flags.
+    struct Drawn {
+        QString shown;
+        QRect box;
+        int flags;
+    };
+    Drawn drawn() const;
+
     std::string text_;
     Align align_;
     unsigned generation_ = 0;
