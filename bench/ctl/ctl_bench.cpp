@@ -6,9 +6,10 @@
 //  - N ports (N simulators, one each) against one port. Goal: within 1.5x; the memory per
 //    port is the difference of the peak resident sets over the ports added.
 //
-// Runs go round the four measurements in turn, after warm-up rounds, so all see the same load.
+// Runs go round the measurements in turn, after warm-up rounds, so all see the same load.
 //   bench_ctl [--runs N] [--warmup N] [--ports N]
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -72,14 +73,50 @@ Run spawnAndWait(std::vector<std::string> args) {
     return run;
 }
 
+const char* const kQueries[] = {"CR0", "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7"};
+constexpr std::size_t kQueryCount = std::size(kQueries);
+
 // The simulator's replies to the nine queries, as a client that does nothing else gets them.
 double rawReplies(const std::string& device) {
-    static const char* const kQueries[] = {"CR0", "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7"};
     const Clock::time_point t0 = Clock::now();
     sim_support::SerialClient client(device, 19200);
     for (const char* q : kQueries) {
         client.write(std::string(q) + "\r");
         if (client.readUntil('\r', 2s).empty()) throw std::runtime_error(std::string("no reply to ") + q);
+    }
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// The same from every device at once, one poll() loop over all: what the simulators and the
+// kernel alone take for a fleet on this machine.
+double rawFleetReplies(const std::vector<std::string>& devices) {
+    const Clock::time_point t0 = Clock::now();
+    std::vector<std::unique_ptr<sim_support::SerialClient>> clients;
+    std::vector<pollfd> fds;
+    std::vector<std::size_t> answered(devices.size(), 0);
+    std::vector<std::string> pending(devices.size());
+    for (const std::string& device : devices) {
+        clients.push_back(std::make_unique<sim_support::SerialClient>(device, 19200));
+        clients.back()->write(std::string(kQueries[0]) + "\r");
+        fds.push_back({clients.back()->fd(), POLLIN, 0});
+    }
+    for (std::size_t left = devices.size(); left > 0;) {
+        if (::poll(fds.data(), fds.size(), 2000) <= 0) throw std::runtime_error("no reply from a simulator");
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if ((fds[i].revents & POLLIN) == 0) continue;
+            char buffer[256];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            pending[i].append(buffer, std::size_t(n));
+            if (pending[i].back() != '\r') continue;
+            pending[i].clear();
+            if (++answered[i] == kQueryCount) {
+                fds[i].fd = -1;
+                --left;
+            } else {
+                clients[i]->write(std::string(kQueries[answered[i]]) + "\r");
+            }
+        }
     }
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
 }
@@ -117,12 +154,14 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < n; ++i) sims[i]->waitForClient(false);
     };
 
-    std::vector<double> bare, replies, floor, ctlOne, ctlFleet;
+    std::vector<double> bare, replies, floor, fleetReplies, fleetFloor, ctlOne, ctlFleet;
     std::vector<double> rssBare, rssOne, rssFleet;
     for (int round = -warmup; round < runs; ++round) {
         const Run b = spawnAndWait({BENCH_BARE_CORE_PATH});
         const double r = rawReplies(links[0]);
         released(1);
+        const double rn = rawFleetReplies(links);
+        released(sims.size());
         const Run c1 = spawnAndWait(one);
         released(1);
         const Run cn = spawnAndWait(fleet);
@@ -136,6 +175,8 @@ int main(int argc, char** argv) {
         bare.push_back(b.ms);
         replies.push_back(r);
         floor.push_back(b.ms + r);
+        fleetReplies.push_back(rn);
+        fleetFloor.push_back(b.ms + rn);
         ctlOne.push_back(c1.ms);
         ctlFleet.push_back(cn.ms);
         rssBare.push_back(double(b.maxRssKiB));
@@ -144,23 +185,29 @@ int main(int argc, char** argv) {
     }
 
     std::printf("%d runs after %d warm-up rounds; wall time from spawn to exit\n\n", runs, warmup);
-    std::printf("%-34s | %8s %8s %8s | %10s\n", "", "p50 ms", "min", "p90", "maxRSS KiB");
+    std::printf("%-40s | %8s %8s %8s | %10s\n", "", "p50 ms", "min", "p90", "maxRSS KiB");
     auto row = [](const char* label, const std::vector<double>& t, const std::vector<double>* rss) {
-        std::printf("%-34s | %8.2f %8.2f %8.2f | %10s\n", label, quantile(t, 0.5), quantile(t, 0), quantile(t, 0.9),
+        std::printf("%-40s | %8.2f %8.2f %8.2f | %10s\n", label, quantile(t, 0.5), quantile(t, 0), quantile(t, 0.9),
                     rss ? std::to_string(long(quantile(*rss, 0.5))).c_str() : "");
     };
     row("bare QCoreApplication start-up", bare, &rssBare);
     row("simulator's nine replies (raw)", replies, nullptr);
     row("floor: the two together", floor, nullptr);
+    const std::string fleetRepliesLabel = "their replies, " + std::to_string(ports) + " ports at once (raw)";
+    row(fleetRepliesLabel.c_str(), fleetReplies, nullptr);
+    row("start-up and the fleet's replies", fleetFloor, nullptr);
     row("projectorctl status, 1 port", ctlOne, &rssOne);
     const std::string fleetLabel = "projectorctl status, " + std::to_string(ports) + " ports";
     row(fleetLabel.c_str(), ctlFleet, &rssFleet);
 
     const double xFloor = quantile(ctlOne, 0.5) / quantile(floor, 0.5);
     const double xOne = quantile(ctlFleet, 0.5) / quantile(ctlOne, 0.5);
+    const double xFleetFloor = quantile(ctlFleet, 0.5) / quantile(fleetFloor, 0.5);
     const double perPort = (quantile(rssFleet, 0.5) - quantile(rssOne, 0.5)) / double(ports - 1);
+    const double msPerPort = (quantile(ctlFleet, 0.5) - quantile(ctlOne, 0.5)) / double(ports - 1);
     std::printf("\n1 port / floor: x%.2f (goal 1.5)\n%d ports / 1 port: x%.2f (goal 1.5)\n", xFloor, ports, xOne);
-    std::printf("memory per port: %.0f KiB\n", perPort);
+    std::printf("%d ports / their floor: x%.2f\n", ports, xFleetFloor);
+    std::printf("each port added: %.2f ms, %.0f KiB\n", msPerPort, perPort);
     std::printf("goals: %s\n", xFloor <= 1.5 && xOne <= 1.5 ? "met" : "NOT MET");
     return 0;
 }
