@@ -194,11 +194,19 @@ Request parseRequest(const QStringList& arguments) {
         const std::vector<panel::NamedButton> buttons = panel::namedButtons(*request.model);
         const auto found = std::ranges::find(buttons, name, &panel::NamedButton::name);
         if (found == buttons.end()) {
-            usage(QStringLiteral(
-                      "%1 has no button named \"%2\" (projectorctl --model %1 list names them)")
+            // A name given without its group's title ("mute-on" for "sound-mute-on").
+            QString guess;
+            for (const panel::NamedButton& b : buttons) {
+                if (b.name.size() > name.size() && b.name.ends_with("-" + name))
+                    guess += QStringLiteral("%1\"%2\"").arg(guess.isEmpty() ? "" : " or ",
+                                                            QString::fromStdString(b.name));
+            }
+            usage(QStringLiteral("%1 has no button named \"%2\"%3 (projectorctl --model %1 list "
+                                 "names them)")
                       .arg(QString::fromUtf8(request.model->name.data(),
                                              qsizetype(request.model->name.size())),
-                           shown(positional[1])));
+                           shown(positional[1]),
+                           guess.isEmpty() ? QString() : "; did you mean " + guess + "?"));
         }
         const int n = number(parser.value(times), QStringLiteral("--times"), 1, 1'000'000);
         if (found->button) {
