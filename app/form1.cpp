@@ -18,7 +18,7 @@
 #include "engine/status.h"
 #include "panel/accessibility.h"
 #include "panel/art.h"
-#include "panel/layout.h"
+#include "tables/layout.h"
 #include "panel/widgets.h"
 
 using panel::toPixels;

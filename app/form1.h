@@ -12,7 +12,7 @@
 #include "link/timers.h"
 #include "link/serial_port.h"
 #include "models/model.h"
-#include "panel/buttons.h"
+#include "tables/buttons.h"
 #include "panel/factory.h"
 
 class QLineEdit;

@@ -1,7 +1,7 @@
 #include <QApplication>
 
 #include "app/form1.h"
-#include "app/quit_on_signal.h"
+#include "common/quit_on_signal.h"
 #include "link/timers.h"
 #include "link/reconnecting_port.h"
 #include "models/model.h"

@@ -4,7 +4,7 @@
 #include <QElapsedTimer>
 #include <iostream>
 
-#include "app/quit_on_signal.h"
+#include "common/quit_on_signal.h"
 #include "ctl/options.h"
 #include "ctl/report.h"
 #include "ctl/run.h"
@@ -52,7 +52,7 @@ int main(int argc, char* argv[]) {
     QtTimerSource timers;
     QElapsedTimer clock;
     clock.start();
-    ctl::Surroundings surroundings;
+    session::Surroundings surroundings;
     surroundings.timers = &timers;
     surroundings.nowMs = [&clock] { return static_cast<double>(clock.nsecsElapsed()) / 1e6; };
 

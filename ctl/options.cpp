@@ -8,8 +8,8 @@
 #include "link/device_address.h"
 #include "link/port_assignment.h"
 #include "link/serial_port.h"
-#include "panel/buttons.h"
-#include "panel/names.h"
+#include "tables/buttons.h"
+#include "tables/names.h"
 
 namespace ctl {
 

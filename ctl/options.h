@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ctl/session.h"
+#include "session/session.h"
 #include "models/model.h"
 
 namespace ctl {
@@ -32,7 +32,7 @@ struct Request {
     std::optional<int> timeoutMs;
     bool json = false;
     int watchPeriodMs = 5000;
-    std::vector<Send> sends;  // send, press and status: what goes to every port, in order
+    std::vector<session::Send> sends;  // send, press and status: what goes to every port, in order
     std::string helpText;     // Help
 };
 

@@ -7,23 +7,16 @@
 
 #include "engine/display_form.h"
 #include "engine/status.h"
-#include "panel/buttons.h"
-#include "panel/names.h"
+#include "session/outcome.h"
+#include "tables/buttons.h"
+#include "tables/names.h"
 
 namespace ctl {
 
 namespace {
 
-// The panel's RXD when Timer2 ends a reply window in which nothing arrived.
-constexpr auto kNoReply = " X X X X";
-
 QString text(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
-}
-
-// Bytes off the line, one character each (byte 0xE9 is U+00E9).
-QString characters(const std::string& bytes) {
-    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
 
 std::string compact(const QJsonObject& object) {
@@ -52,39 +45,20 @@ std::string padded(std::string s, std::size_t width) {
 
 }  // namespace
 
-std::string receivedDisplay(const Outcome& outcome) {
-    return outcome.reply.empty() ? kNoReply : engine::displayForm(outcome.reply);
-}
-
-std::optional<std::string> statusOf(const Outcome& outcome, const models::Model& model) {
-    if (outcome.reply.empty()) return std::nullopt;
-    return engine::decodeStatus(outcome.sent, "", engine::displayForm(outcome.reply),
-                                model.lampMode);
-}
-
-std::string plainLine(const Outcome& outcome, const models::Model& model, const std::string* port) {
+std::string plainLine(const session::Outcome& outcome, const models::Model& model, const std::string* port) {
     std::string line = port ? *port + "\t" : std::string();
     line += engine::displayForm(outcome.sent);
     line += '\t';
-    line += receivedDisplay(outcome);
+    line += session::receivedDisplay(outcome);
     line += '\t';
-    line += statusOf(outcome, model).value_or("");
+    line += session::statusOf(outcome, model).value_or("");
     return line;
 }
 
-std::string jsonLine(const Outcome& outcome, const models::Model& model, const std::string& port) {
-    const std::optional<std::string> status = statusOf(outcome, model);
-    return compact(QJsonObject{
-        {QStringLiteral("port"), text(port)},
-        {QStringLiteral("command"), text(outcome.code)},
-        {QStringLiteral("sent"), text(engine::displayForm(outcome.sent))},
-        {QStringLiteral("reply"), characters(outcome.reply)},
-        {QStringLiteral("display"), text(receivedDisplay(outcome))},
-        {QStringLiteral("status"),
-         status ? QJsonValue(text(*status)) : QJsonValue(QJsonValue::Null)},
-        {QStringLiteral("ok"), outcome.ok},
-        {QStringLiteral("ms"), std::round(outcome.ms * 10) / 10},
-    });
+std::string jsonLine(const session::Outcome& outcome, const models::Model& model, const std::string& port) {
+    QJsonObject object = session::outcomeObject(outcome, model);
+    object.insert(QStringLiteral("port"), text(port));
+    return compact(object);
 }
 
 std::string listText(const models::Model& model, bool json) {
@@ -137,7 +111,7 @@ std::string portsText(const std::vector<serial::Adapter>& adapters, bool json) {
 OrderedOutcomes::OrderedOutcomes(std::size_t ports, Print print)
     : print_(std::move(print)), waiting_(ports), finished_(ports, false) {}
 
-void OrderedOutcomes::add(std::size_t port, const Outcome& outcome) {
+void OrderedOutcomes::add(std::size_t port, const session::Outcome& outcome) {
     if (port == current_)
         print_(port, outcome);
     else
@@ -153,7 +127,7 @@ void OrderedOutcomes::flush() {
     while (current_ < finished_.size() && finished_[current_]) {
         ++current_;
         if (current_ == finished_.size()) break;
-        for (const Outcome& o : waiting_[current_]) print_(current_, o);
+        for (const session::Outcome& o : waiting_[current_]) print_(current_, o);
         waiting_[current_].clear();
     }
 }

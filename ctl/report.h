@@ -6,24 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "ctl/session.h"
+#include "session/outcome.h"
+#include "session/session.h"
 #include "link/adapters.h"
 #include "models/model.h"
 
 namespace ctl {
 
-// What the panel's RXD shows for the reply: its display form, or " X X X X" when nothing came.
-std::string receivedDisplay(const Outcome& outcome);
-
-// What the panel's STATUS shows for the reply, decoded by the engine as the panel decodes it;
-// nothing when the command is no status query, nothing came, or no table row matches.
-std::optional<std::string> statusOf(const Outcome& outcome, const models::Model& model);
-
 // One line per outcome, without its newline. Plain: the port (when `port` is given), the
 // command's display form, the reply's, the status, separated by tabs. JSON: an object with
 // the keys port, command, sent, reply, display, status, ok and ms.
-std::string plainLine(const Outcome& outcome, const models::Model& model, const std::string* port);
-std::string jsonLine(const Outcome& outcome, const models::Model& model, const std::string& port);
+std::string plainLine(const session::Outcome& outcome, const models::Model& model, const std::string* port);
+std::string jsonLine(const session::Outcome& outcome, const models::Model& model, const std::string& port);
 
 // The model's buttons, one a line: name, code, timing class ("plain", "timed-2000",
 // "timed-5000", "menu", "hold-250" for a hold key repeating every 250 ms).
@@ -37,17 +31,17 @@ std::string portsText(const std::vector<serial::Adapter>& adapters, bool json);
 // once it has.
 class OrderedOutcomes {
   public:
-    using Print = std::function<void(std::size_t port, const Outcome& outcome)>;
+    using Print = std::function<void(std::size_t port, const session::Outcome& outcome)>;
     OrderedOutcomes(std::size_t ports, Print print);
 
-    void add(std::size_t port, const Outcome& outcome);
+    void add(std::size_t port, const session::Outcome& outcome);
     void finished(std::size_t port);
 
   private:
     void flush();
 
     Print print_;
-    std::vector<std::vector<Outcome>> waiting_;
+    std::vector<std::vector<session::Outcome>> waiting_;
     std::vector<bool> finished_;
     std::size_t current_ = 0;  // the first port not finished
 };

@@ -16,7 +16,7 @@ void printError(std::ostream& err, const std::string& text) {
     err << text << '\n' << std::flush;
 }
 
-std::string lineOf(const Request& request, std::size_t port, const Outcome& outcome) {
+std::string lineOf(const Request& request, std::size_t port, const session::Outcome& outcome) {
     const std::string& name = request.ports[port];
     if (request.json) return jsonLine(outcome, *request.model, name);
     return plainLine(outcome, *request.model, request.ports.size() > 1 ? &name : nullptr);
@@ -26,35 +26,35 @@ std::string lineOf(const Request& request, std::size_t port, const Outcome& outc
 
 // ---------------------------------------------------------------------------------------
 
-Batch::Batch(const Request& request, const Surroundings& surroundings, std::ostream& out,
+Batch::Batch(const Request& request, const session::Surroundings& surroundings, std::ostream& out,
              std::ostream& err)
     : request_(request),
       out_(out),
       err_(err),
       states_(request.ports.size(), State::Opening),
       ordered_(request.ports.size(),
-               [this](std::size_t port, const Outcome& outcome) {
+               [this](std::size_t port, const session::Outcome& outcome) {
                    printLine(out_, lineOf(request_, port, outcome));
                }),
       remaining_(request.ports.size()) {
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
-        auto session =
-            std::make_unique<PortSession>(request.ports[i], request.settings, surroundings);
-        session->onOutcome = [this, i](const Outcome& outcome) {
+        auto line =
+            std::make_unique<session::PortSession>(request.ports[i], request.settings, surroundings);
+        line->onOutcome = [this, i](const session::Outcome& outcome) {
             if (!outcome.ok) missing_ = true;
             ordered_.add(i, outcome);
         };
-        session->onDone = [this, i] { portDone(i); };
-        session->onReady = [this, i] {
+        line->onDone = [this, i] { portDone(i); };
+        line->onReady = [this, i] {
             if (states_[i] == State::Opening) run(i);
         };
-        session->onLost = [this, i](const std::string& description) {
+        line->onLost = [this, i](const std::string& description) {
             printError(err_, description);
             failed_ = true;
             // A running session ends its round itself; one still connecting is through here.
             if (states_[i] == State::Opening) portDone(i);
         };
-        sessions_.push_back(std::move(session));
+        sessions_.push_back(std::move(line));
     }
 }
 
@@ -104,7 +104,7 @@ int Batch::exitStatus() const {
 
 // ---------------------------------------------------------------------------------------
 
-Watch::Watch(const Request& request, const Surroundings& surroundings, std::ostream& out,
+Watch::Watch(const Request& request, const session::Surroundings& surroundings, std::ostream& out,
              std::ostream& err)
     : request_(request),
       surroundings_(surroundings),
@@ -113,25 +113,25 @@ Watch::Watch(const Request& request, const Surroundings& surroundings, std::ostr
       round_(request.ports.size()),
       shown_(request.ports.size()) {
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
-        auto session =
-            std::make_unique<PortSession>(request.ports[i], request.settings, surroundings);
-        session->onOutcome = [this, i](const Outcome& outcome) { round_[i].push_back(outcome); };
-        session->onDone = [this] {
+        auto line =
+            std::make_unique<session::PortSession>(request.ports[i], request.settings, surroundings);
+        line->onOutcome = [this, i](const session::Outcome& outcome) { round_[i].push_back(outcome); };
+        line->onDone = [this] {
             if (--active_ == 0) endRound();
         };
-        session->onLost = [this, i](const std::string& description) {
+        line->onLost = [this, i](const std::string& description) {
             printError(err_, description);
             // What the port showed before is printed again once it is back.
             shown_[i].clear();
             round_[i].clear();
         };
-        session->onReady = [this] {
+        line->onReady = [this] {
             if (inRound_)
                 roundDue_ = true;
             else
                 startRound();
         };
-        sessions_.push_back(std::move(session));
+        sessions_.push_back(std::move(line));
     }
     period_ = surroundings.timers->createTimer();
     period_->setInterval(request.watchPeriodMs);
@@ -149,9 +149,9 @@ Watch::~Watch() {
 }
 
 bool Watch::start() {
-    for (const auto& session : sessions_) {
+    for (const auto& line : sessions_) {
         try {
-            session->open();
+            line->open();
         } catch (const serial::SerialError& e) {
             printError(err_, e.what());
             return false;
@@ -165,7 +165,7 @@ bool Watch::start() {
 void Watch::startRound() {
     inRound_ = true;
     roundDue_ = false;
-    std::vector<PortSession*> ready;
+    std::vector<session::PortSession*> ready;
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
         round_[i].clear();
         // A port away, or still connecting, sits the round out.
@@ -177,14 +177,14 @@ void Watch::startRound() {
         endRound();
         return;
     }
-    for (PortSession* session : ready) session->run(request_.sends);
+    for (session::PortSession* line : ready) line->run(request_.sends);
 }
 
 void Watch::endRound() {
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        for (const Outcome& outcome : round_[i]) {
+        for (const session::Outcome& outcome : round_[i]) {
             std::string seen =
-                receivedDisplay(outcome) + '\t' + statusOf(outcome, *request_.model).value_or("");
+                session::receivedDisplay(outcome) + '\t' + session::statusOf(outcome, *request_.model).value_or("");
             std::string& shown = shown_[i][outcome.code];
             if (seen == shown) continue;
             shown = std::move(seen);

@@ -10,7 +10,7 @@
 
 #include "ctl/options.h"
 #include "ctl/report.h"
-#include "ctl/session.h"
+#include "session/session.h"
 
 namespace ctl {
 
@@ -21,7 +21,7 @@ namespace ctl {
 // projectors' replies.
 class Batch {
   public:
-    Batch(const Request& request, const Surroundings& surroundings, std::ostream& out,
+    Batch(const Request& request, const session::Surroundings& surroundings, std::ostream& out,
           std::ostream& err);
     ~Batch();
 
@@ -41,7 +41,7 @@ class Batch {
     const Request& request_;
     std::ostream& out_;
     std::ostream& err_;
-    std::vector<std::unique_ptr<PortSession>> sessions_;
+    std::vector<std::unique_ptr<session::PortSession>> sessions_;
     std::vector<State> states_;
     OrderedOutcomes ordered_;
     std::size_t opened_ = 0;
@@ -58,7 +58,7 @@ class Batch {
 // reopens it; once it is back, a round runs at once and prints all of that port again.
 class Watch {
   public:
-    Watch(const Request& request, const Surroundings& surroundings, std::ostream& out,
+    Watch(const Request& request, const session::Surroundings& surroundings, std::ostream& out,
           std::ostream& err);
     ~Watch();
 
@@ -71,12 +71,12 @@ class Watch {
     void endRound();
 
     const Request& request_;
-    Surroundings surroundings_;
+    session::Surroundings surroundings_;
     std::ostream& out_;
     std::ostream& err_;
-    std::vector<std::unique_ptr<PortSession>> sessions_;
+    std::vector<std::unique_ptr<session::PortSession>> sessions_;
     std::unique_ptr<PanelTimer> period_;
-    std::vector<std::vector<Outcome>> round_;                // this round's outcomes, per port
+    std::vector<std::vector<session::Outcome>> round_;                // this round's outcomes, per port
     std::vector<std::map<std::string, std::string>> shown_;  // per port: code -> what was printed
     std::size_t active_ = 0;                                 // ports still in this round
     bool inRound_ = false;

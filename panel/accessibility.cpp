@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "panel/accessible_texts.h"
+#include "tables/accessible_texts.h"
 #include "panel/widgets.h"
 
 namespace panel {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "panel/layout.h"
+#include "tables/layout.h"
 
 namespace panel {
 

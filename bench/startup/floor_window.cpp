@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "models/model.h"
-#include "panel/layout.h"
+#include "tables/layout.h"
 
 namespace {
 

@@ -141,7 +141,7 @@ struct Fixture {
     VirtualClock clock;
     Lines lines{clock};
     QTemporaryDir byId;
-    ctl::Surroundings surroundings;
+    session::Surroundings surroundings;
     ctl::Request held;
     std::ostringstream out, err;
     std::int64_t finishedAt = -1;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "panel/accessibility.h"
-#include "panel/accessible_texts.h"
-#include "panel/layout.h"
+#include "tables/accessible_texts.h"
+#include "tables/layout.h"
 #include "tests/support/panel_fixture.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <QTest>
 
-#include "panel/buttons.h"
+#include "tables/buttons.h"
 #include "tests/support/panel_fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The termination-signal handler runs in signal context: it must never block and must leave
 // errno as the interrupted code had it.
-#include "app/quit_on_signal.h"
+#include "common/quit_on_signal.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

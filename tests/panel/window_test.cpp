@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "panel/layout.h"
+#include "tables/layout.h"
 #include "tests/support/panel_fixture.h"
 
 namespace {

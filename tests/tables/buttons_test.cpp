@@ -1,4 +1,4 @@
-#include "panel/buttons.h"
+#include "tables/buttons.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "models/model.h"
-#include "panel/layout.h"
+#include "tables/layout.h"
 
 namespace panel {
 namespace {

@@ -1,4 +1,4 @@
-#include "panel/names.h"
+#include "tables/names.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <regex>
 #include <set>
 
-#include "panel/layout.h"
+#include "tables/layout.h"
 
 namespace panel {
 namespace {

@@ -1,4 +1,4 @@
-#include "panel/layout.h"
+#include "tables/layout.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "panel/accessible_texts.h"
+#include "tables/accessible_texts.h"
 
 #include <algorithm>
 #include <iterator>

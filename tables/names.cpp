@@ -1,11 +1,11 @@
-#include "panel/names.h"
+#include "tables/names.h"
 
 #include <algorithm>
 #include <iterator>
 #include <map>
 #include <stdexcept>
 
-#include "panel/layout.h"
+#include "tables/layout.h"
 
 namespace panel {
 

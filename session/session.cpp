@@ -1,10 +1,10 @@
-#include "ctl/session.h"
+#include "session/session.h"
 
 #include <algorithm>
 
 #include "engine/command.h"
 
-namespace ctl {
+namespace session {
 
 PortSession::PortSession(std::string device, const std::string& settings,
                          const Surroundings& surroundings)
@@ -129,4 +129,4 @@ void PortSession::lose(const std::string& description) {
     if (running_) end();
 }
 
-}  // namespace ctl
+}  // namespace session

@@ -8,7 +8,7 @@
 #include "link/reconnecting_port.h"
 #include "link/timers.h"
 
-namespace ctl {
+namespace session {
 
 // One command to send: its code, how long its reply may take, and for the repeats of a held
 // key how long after the send before it the command goes out.
@@ -88,4 +88,4 @@ class PortSession {
     double sentAt_ = 0;
 };
 
-}  // namespace ctl
+}  // namespace session

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "models/model.h"
-#include "panel/buttons.h"
+#include "tables/buttons.h"
 
 namespace panel {
 

@@ -1,4 +1,4 @@
-#include "panel/buttons.h"
+#include "tables/buttons.h"
 
 #include <algorithm>
 #include <iterator>
