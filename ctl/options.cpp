@@ -185,8 +185,11 @@ Request parseRequest(const QStringList& arguments) {
     if (command == QLatin1String("send")) {
         request.command = Request::Command::Send;
         if (positional.size() < 2) usage(QStringLiteral("send needs at least one code"));
-        for (qsizetype i = 1; i < positional.size(); ++i)
-            request.sends.push_back({code(positional[i]), window});
+        for (qsizetype i = 1; i < positional.size(); ++i) {
+            std::string text = code(positional[i]);
+            const int own = request.timeoutMs.value_or(panel::replyWindowMs(text));
+            request.sends.push_back({std::move(text), own});
+        }
     } else if (command == QLatin1String("press")) {
         request.command = Request::Command::Press;
         if (positional.size() != 2) usage(QStringLiteral("press takes one name"));
