@@ -89,6 +89,7 @@ void PortSession::sendNext() {
         pace_->setInterval(pace);
         pace_->setEnabled(true);
     }
+    if (onSent) onSent(current_);
 }
 
 void PortSession::received() {

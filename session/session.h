@@ -60,6 +60,8 @@ class PortSession {
     // onLost, then onDone without outcomes for the sends not made.
     void run(std::vector<Send> sends);
 
+    // A command has gone out: the outcome so far holds its code and the text sent.
+    std::function<void(const Outcome&)> onSent;
     std::function<void(const Outcome&)> onOutcome;
     std::function<void()> onDone;
     // The port is lost (unplugged, connection dropped, a network port not connected), in the
