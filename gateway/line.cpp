@@ -69,6 +69,7 @@ Line::Line(ProjectorConfig projector, Context context)
     session_->onLost = [this](const std::string& description) { lost(description); };
     session_->onDone = [this] { done(); };
     session_->onReady = [this] { goUp(); };
+    session_->onUnclaimed = [this](const session::Unclaimed& u) { emit unclaimed(u); };
 
     retry_ = context_.surroundings.timers->createTimer();
     retry_->setInterval(serial::ReconnectingPort::kRetryMs);
@@ -94,6 +95,7 @@ Line::~Line() {
     session_->onLost = nullptr;
     session_->onDone = nullptr;
     session_->onReady = nullptr;
+    session_->onUnclaimed = nullptr;
 }
 
 std::unique_ptr<Client> Line::join(std::string name, std::size_t bound) {

@@ -125,8 +125,9 @@ class Line final : public QObject {
     void commandSent(const gateway::Command& command);
     // Only for sends made: a send answered as not made raised no commandSent either.
     void commandAnswered(const gateway::Command& command);
-    // Bytes that belong to no command: they came when none was waiting for a reply.
-    void unclaimed(const std::string& bytes);
+    // Bytes that belong to no command: they came after the reply they followed was complete
+    // or its window had ended, or while no command was out.
+    void unclaimed(const session::Unclaimed& bytes);
     // A status query's entry now holds another reply (or its reply came or went missing).
     void statusChanged(const std::string& query);
     // The status queries of one poll have all been answered while the line was up.

@@ -36,8 +36,8 @@ SharedLine::SharedLine(Line& line, const Config& config, Log log, QObject* paren
                 config.maxConnections, log, this) {
     listener_.onConnection = [this](QTcpSocket* socket) { accepted(socket); };
     connect(&line_, &Line::stateChanged, this, [this] { lineChanged(); });
-    connect(&line_, &Line::unclaimed, this, [this](const std::string& bytes) {
-        for (const auto& c : connections_) reply(*c, bytes);
+    connect(&line_, &Line::unclaimed, this, [this](const session::Unclaimed& u) {
+        for (const auto& c : connections_) reply(*c, u.bytes);
     });
 }
 

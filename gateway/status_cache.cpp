@@ -30,9 +30,6 @@ constexpr OperatingRow kOperating[] = {
     {"10", Power::Fail, false, false},
 };
 
-// The projector's error mark.
-constexpr std::string_view kErrorMark = "?\r";
-
 bool blank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trimmed(std::string_view s) {
@@ -115,7 +112,7 @@ std::optional<std::string> StatusCache::statusText(std::string_view query) const
 
 std::optional<std::string_view> StatusCache::answer(std::string_view query) const {
     const StatusEntry* e = entry(query);
-    if (!e || !e->outcome.ok || e->outcome.reply == kErrorMark) return std::nullopt;
+    if (!e || !e->outcome.ok) return std::nullopt;
     std::string_view reply = e->outcome.reply;
     if (!reply.empty() && reply.back() == engine::kCR) reply.remove_suffix(1);
     return reply;

@@ -97,8 +97,8 @@ class StatusCache {
     std::optional<std::string> muteCode() const;
 
   private:
-    // The reply without its carriage return, when the query was answered completely and the
-    // answer is no error mark.
+    // The reply without its carriage return, when the query was answered completely and not
+    // refused.
     std::optional<std::string_view> answer(std::string_view query) const;
     std::optional<std::string> tableCode(std::string_view query, std::size_t length) const;
 
