@@ -7,7 +7,7 @@
 #include "engine/status.h"
 #include "link/reconnecting_port.h"
 #include "link/serial_port.h"
-#include "tables/buttons.h"
+#include "session/sends.h"
 
 namespace gateway {
 
@@ -316,9 +316,9 @@ void Line::poll() {
     if (state_ != LineState::Up || pollAnswers_ > 0) return;
     pollAnswers_ = engine::statusQueries().size();
     pollComplete_ = true;
-    for (const std::string_view query : engine::statusQueries()) {
-        const std::string code(query);
-        poller_->submit({session::Send{code, panel::replyWindowMs(code)}}, [this](const Answer& a) {
+    // One request per query, so that other clients take their turns between them.
+    for (session::Send& query : session::statusSends()) {
+        poller_->submit({std::move(query)}, [this](const Answer& a) {
             if (!a.failure.empty()) pollComplete_ = false;
             if (--pollAnswers_ == 0 && pollComplete_ && state_ == LineState::Up) emit statusRoundDone();
         });

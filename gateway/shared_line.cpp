@@ -4,7 +4,7 @@
 #include <QTimer>
 
 #include "gateway/line.h"
-#include "tables/buttons.h"
+#include "session/sends.h"
 
 namespace gateway {
 
@@ -89,9 +89,8 @@ void SharedLine::take(Connection& c, bool leaving) {
             }
             std::string code = c.buffer.substr(0, cr);
             c.buffer.erase(0, cr + 1);
-            const int window = panel::replyWindowMs(code);
             // The answer never comes once the client has left, which it does with `c`.
-            c.client->submit({session::Send{std::move(code), window}}, [this, &c](const Answer& a) {
+            c.client->submit({session::codeSend(std::move(code))}, [this, &c](const Answer& a) {
                 if (!a.outcome.reply.empty()) reply(c, a.outcome.reply);
             });
             continue;
