@@ -193,7 +193,8 @@ std::array<std::optional<double>, 3> StatusCache::temperatures() const {
     if (!reply) return sensors;
     for (std::size_t i = 0; i < sensors.size(); ++i) {
         const engine::CharacterSpan& span = engine::kTemperatureCharacters[i];
-        if (reply->size() < span.first) continue;
+        // A reading cut short is none.
+        if (reply->size() < span.last) continue;
         sensors[i] = decimal(reply->substr(span.first - 1, span.last - span.first + 1));
     }
     return sensors;
