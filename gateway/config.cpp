@@ -113,7 +113,7 @@ std::string devicePort(std::string_view v) {
     try {
         serial::parseDeviceAddress(text);
     } catch (const serial::SerialError& e) {
-        throw Invalid(inQuotes(text) + ": " + e.what());
+        throw Invalid(engine::shownText(e.what()));
     }
     return text;
 }
@@ -269,19 +269,23 @@ bool overlap(const std::vector<QHostAddress>& a, const std::vector<QHostAddress>
 
 // Names a key of a projector in a problem: "FILE: [hall] raw", or "--raw" on the command line.
 using Locate = std::function<std::string(const ProjectorConfig&, std::string_view key)>;
+// Whether the key was given for the projector, rightly or not: a wrong value is one problem,
+// not also a missing key.
+using Given = std::function<bool(const ProjectorConfig&, std::string_view key)>;
 
 // The checks over the whole configuration once every key is read.
-void checkWhole(const Config& config, const Locate& locate, std::vector<std::string>& problems) {
+void checkWhole(const Config& config, const Locate& locate, const Given& given,
+                std::vector<std::string>& problems) {
     std::map<std::string, std::string> byPort;
     for (const ProjectorConfig& p : config.projectors) {
-        if (p.port.empty()) {
+        if (!given(p, "port")) {
             problems.push_back(locate(p, "port") + ": missing: the projector's port (COM1, a device "
                                                    "path, socket://HOST:PORT or rfc2217://HOST:PORT)");
-        } else if (const auto [at, fresh] = byPort.emplace(p.port, p.id); !fresh) {
+        } else if (const auto [at, fresh] = byPort.emplace(p.port, p.id); !fresh && !p.port.empty()) {
             problems.push_back(locate(p, "port") + ": " + inQuotes(p.port) + " is the port of [" +
                                at->second + "] already: one line has one owner");
         }
-        if (!p.pjlink && !p.raw) {
+        if (!given(p, "pjlink") && !given(p, "raw")) {
             problems.push_back(locate(p, "") + "no port to reach the projector by: give pjlink or raw");
         }
         if (p.pjlink) {
@@ -289,7 +293,7 @@ void checkWhole(const Config& config, const Locate& locate, std::vector<std::str
                                                "pjlink-password")) {
                 problems.push_back(locate(p, "pjlink") + ": " + *problem);
             }
-        } else if (!p.pjlinkPassword.empty()) {
+        } else if (given(p, "pjlink-password") && !given(p, "pjlink")) {
             problems.push_back(locate(p, "pjlink-password") + ": no pjlink port to use it on");
         }
         if (p.raw) {
@@ -402,6 +406,8 @@ Config parseConfigText(std::string_view text, const std::string& file) {
             if (std::ranges::any_of(config.projectors,
                                     [&](const ProjectorConfig& p) { return p.id == id; })) {
                 problems.push_back(at + "[" + id + "] is given twice");
+                skipping = true;
+                continue;
             }
             config.projectors.push_back({});
             section = &config.projectors.back();
@@ -452,6 +458,9 @@ Config parseConfigText(std::string_view text, const std::string& file) {
         config,
         [&](const ProjectorConfig& p, std::string_view key) {
             return file + ": [" + p.id + "]" + (key.empty() ? " " : " " + std::string(key));
+        },
+        [&](const ProjectorConfig& p, std::string_view key) {
+            return seenKeys.contains(p.id + "/" + std::string(key));
         },
         problems);
     if (!problems.empty()) throw ConfigError(std::move(problems));
@@ -576,6 +585,10 @@ Invocation readInvocation(const QStringList& arguments) {
         config,
         [&](const ProjectorConfig&, std::string_view key) {
             return key.empty() ? std::string() : "--" + std::string(key);
+        },
+        [&](const ProjectorConfig&, std::string_view key) {
+            const auto option = std::ranges::find_if(keyOptions, [&](const auto& o) { return o.first->name == key; });
+            return option != keyOptions.end() && parser.isSet(option->second);
         },
         problems);
     if (!problems.empty()) throw ConfigError(std::move(problems));
