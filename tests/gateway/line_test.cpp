@@ -122,6 +122,12 @@ struct Fixture {
         QObject::connect(line.get(), &gateway::Line::statusRoundDone, [this] { ++rounds; });
     }
 
+    ~Fixture() {
+        // A lost port's transport is deleted later; its reply timers are on this clock.
+        line.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
     // Time passes a millisecond at a time, and the event loop's posted calls run on the way.
     void advance(std::int64_t ms) {
         for (std::int64_t i = 0; i < ms; ++i) {
