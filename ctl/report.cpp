@@ -3,8 +3,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/display_form.h"
 #include "engine/shown_text.h"
@@ -80,6 +82,17 @@ std::string unclaimedNote(const session::Unclaimed& unclaimed, const std::string
     std::snprintf(ms, sizeof ms, "%.0f", unclaimed.ms);
     return note + "came " + ms + " ms after " + unclaimed.after +
            " was sent, outside its reply: taken for no command.";
+}
+
+bool flushed(std::ostream& out, std::ostream& err) {
+    errno = 0;
+    out.flush();
+    if (out) return true;
+    const int error = errno;
+    err << "projectorctl: the output could not be written"
+        << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n'
+        << std::flush;
+    return false;
 }
 
 std::string listText(const models::Model& model, bool json) {

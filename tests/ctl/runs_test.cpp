@@ -98,6 +98,7 @@ struct Fixture {
         surroundings.port.assignment.environment = [](const std::string&) { return std::string(); };
         surroundings.port.assignment.adapters = [] { return std::vector<serial::Adapter>{}; };
         surroundings.port.assignment.stableNameFolder = byId.path().toStdString();
+        surroundings.port.assignment.settingsFile = byId.filePath("ports.ini").toStdString();
         surroundings.port.transports = [this](const serial::DeviceAddress& a) {
             return std::make_unique<Line>(lines, a.path);
         };
@@ -105,7 +106,8 @@ struct Fixture {
     }
 
     ctl::Request request(const QStringList& arguments) {
-        return ctl::parseRequest(QStringList{QStringLiteral("projectorctl")} + arguments);
+        return ctl::parseRequest(QStringList{QStringLiteral("projectorctl")} + arguments,
+                                 surroundings.port.assignment);
     }
 
     // Runs the request to its end; the exit status.
@@ -447,9 +449,7 @@ TEST(CtlRuns, SeveralPortsRunAtOnceAndPrintInTheirOrder) {
 }
 
 TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
-    const std::string lost =
-        "/dev/ttyUSB0: Input/output error\nThe panel reconnects by itself as soon as the device is "
-        "back.\n";
+    const std::string lost = "/dev/ttyUSB0: Input/output error\nprojectorctl does not try again.\n";
     struct Case {
         const char* what;
         QStringList ports;
@@ -487,6 +487,22 @@ TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), static_cast<long>(c.lines)) << out;
         EXPECT_EQ(f.err.str(), c.err);
     }
+
+    // projectorctl's words, not the panel's; a device text shown as text, never as a
+    // terminal's escape sequence.
+    Fixture f;
+    const std::string escape = "/dev/tty\x1b[2J";
+    f.lines.present.insert(escape);
+    EXPECT_EQ(f.runBatch({"--port", "COM3", "--port", QString::fromStdString(escape), "--port",
+                          "/dev/tty\x1b]0;x\x07", "send", "C00"}),
+              2);
+    const std::string err = f.err.str();
+    EXPECT_NE(err.find("or set PROJECTOR_COM3 before starting projectorctl.\n"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("\n/dev/tty\\x1B]0;x\\x07: No such file or directory\n"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("panel"), std::string::npos) << err;
+    EXPECT_EQ(f.out.str(), "/dev/tty\\x1B[2J\t C 0 0 CR \t ACK CR \t\n");
 }
 
 }  // namespace
