@@ -37,6 +37,10 @@ struct Lines {
         script;                                                // path -> command -> reply
     std::vector<std::pair<std::int64_t, std::string>> writes;  // (time, path + " " + command)
     std::map<std::string, class Line*> live;
+    // A network server (a device text socket://...) takes this long to answer the connection,
+    // and says this first.
+    int connectMs = 50;
+    std::vector<Piece> greeting;
 };
 
 class Line final : public serial::Transport {
@@ -48,6 +52,9 @@ class Line final : public serial::Transport {
         if (!lines_.present.contains(path_))
             throw serial::SerialError(path_ + ": No such file or directory");
         lines_.live[path_] = this;
+        if (!path_.starts_with("socket://")) return;
+        later({lines_.connectMs, ""}, [this] { onConnected(); });
+        for (const Piece& piece : lines_.greeting) later(piece);
     }
     void close() override {
         if (lines_.live[path_] == this) lines_.live.erase(path_);
@@ -61,20 +68,7 @@ class Line final : public serial::Transport {
         const std::vector<Piece> reply = script != lines_.script[path_].end()
                                              ? script->second
                                              : std::vector<Piece>{{1, "\x06\r"}};
-        for (const Piece& piece : reply) {
-            auto timer = lines_.clock.createTimer();
-            PanelTimer* t = timer.get();
-            t->setInterval(piece.atMs);
-            t->onTick = [this, t, piece] {
-                t->setEnabled(false);
-                if (gone_) return;
-                if (piece.unplug) return unplug();
-                waiting_ += piece.bytes;
-                onReadyRead();
-            };
-            t->setEnabled(true);
-            replies_.push_back(std::move(timer));
-        }
+        for (const Piece& piece : reply) later(piece);
     }
     std::string readAll() override { return std::exchange(waiting_, {}); }
 
@@ -84,6 +78,23 @@ class Line final : public serial::Transport {
     }
 
   private:
+    // The piece arrives, or `action` runs, this long from now.
+    void later(const Piece& piece, std::function<void()> action = {}) {
+        auto timer = lines_.clock.createTimer();
+        PanelTimer* t = timer.get();
+        t->setInterval(piece.atMs);
+        t->onTick = [this, t, piece, action] {
+            t->setEnabled(false);
+            if (gone_) return;
+            if (action) return action();
+            if (piece.unplug) return unplug();
+            waiting_ += piece.bytes;
+            onReadyRead();
+        };
+        t->setEnabled(true);
+        replies_.push_back(std::move(timer));
+    }
+
     Lines& lines_;
     std::string path_;
     std::string waiting_;
@@ -100,7 +111,7 @@ struct Fixture {
         surroundings.port.assignment.stableNameFolder = byId.path().toStdString();
         surroundings.port.assignment.settingsFile = byId.filePath("ports.ini").toStdString();
         surroundings.port.transports = [this](const serial::DeviceAddress& a) {
-            return std::make_unique<Line>(lines, a.path);
+            return std::make_unique<Line>(lines, a.network() ? a.text : a.path);
         };
         lines.present = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
     }
@@ -503,6 +514,28 @@ TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
         << err;
     EXPECT_EQ(err.find("panel"), std::string::npos) << err;
     EXPECT_EQ(f.out.str(), "/dev/tty\\x1B[2J\t C 0 0 CR \t ACK CR \t\n");
+}
+
+// A network server may speak first: a round begun while its port connects waits for the
+// connection, and what the server said first belongs to no command.
+TEST(PortSessionRuns, ARoundBegunWhileConnectingWaitsAndTheServersFirstWordsAreNoReply) {
+    Fixture f;
+    const std::string server = "socket://hall-server:4001";
+    f.lines.present.insert(server);
+    f.lines.greeting = {{10, "ser2net\r"}};
+    session::PortSession line(server, "19200,N,8,1", f.surroundings);
+    std::vector<std::string> seen;
+    line.onOutcome = [&](const session::Outcome& o) { seen.push_back(o.code + " " + o.reply); };
+    line.onUnclaimed = [&](const session::Unclaimed& u) { seen.push_back("unclaimed " + u.bytes); };
+    bool done = false;
+    line.onDone = [&] { done = true; };
+    line.open();
+    line.run({{"CR0", 500}});
+    for (int t = 0; t < 2000 && !done; ++t) f.advance(1);
+    EXPECT_TRUE(done);
+    // Connected at 50, counted as made 300 ms later; the greeting heard then; quiet 200 ms.
+    EXPECT_EQ(f.writeTimes(), std::vector<std::int64_t>{550});
+    EXPECT_EQ(seen, (std::vector<std::string>{"unclaimed ser2net\r", "CR0 \x06\r"}));
 }
 
 }  // namespace
