@@ -135,7 +135,9 @@ std::string portsText(const std::vector<serial::Adapter>& adapters, bool json) {
                 {QStringLiteral("serial_number"), text(a.serialNumber)},
             });
         } else {
-            out += a.path + "\t" + a.stableName + "\t" + a.description + "\t" + a.serialNumber;
+            // What the adapters say of themselves comes from their firmware.
+            out += engine::shownText(a.path) + "\t" + engine::shownText(a.stableName) + "\t" +
+                   engine::shownText(a.description) + "\t" + engine::shownText(a.serialNumber);
         }
         out += '\n';
     }

@@ -1,6 +1,7 @@
 // projectorctl's command line: what it sends, and the usage errors that stop it before it
 // sends anything.
 #include "ctl/options.h"
+#include "ctl/report.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,12 @@ TEST(CtlOptions, UsageErrorsSayWhyInOneLine) {
         EXPECT_NO_THROW(ctl::parseRequest(
             QStringList{"projectorctl"} + apart + QStringList{"status"}, wiring.assignment));
     }
+}
+
+// What an adapter's firmware calls it reaches the terminal as text.
+TEST(CtlOptions, PortsShowWhatAdaptersSayAsText) {
+    const serial::Adapter adapter{"/dev/ttyUSB0", "", "FT232R\x1b[2J", "A1\xc3\xa9"};
+    EXPECT_EQ(ctl::portsText({adapter}, false), "/dev/ttyUSB0\t\tFT232R\\x1B[2J\tA1U+00E9\n");
 }
 
 TEST(CtlOptions, ModelSpeedPortsAndTheWatchPeriod) {
