@@ -161,9 +161,12 @@ Watch::Watch(const Request& request, const session::Surroundings& surroundings, 
         };
         line->onLost = [this, i](const std::string& description) {
             printError(err_, description);
-            // What the port showed before is printed again once it is back.
+            // What the port showed before is printed again once it is back; what came from it
+            // unclaimed is printed all the same.
             shown_[i].clear();
-            round_[i].clear();
+            std::erase_if(round_[i], [](const auto& entry) {
+                return std::holds_alternative<session::Outcome>(entry);
+            });
         };
         line->onReady = [this] { roundSoon(); };
         sessions_.push_back(std::move(line));

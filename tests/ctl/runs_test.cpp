@@ -401,6 +401,24 @@ TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
     EXPECT_EQ(f.out.str(), "/dev/tty\\x1B[2J\t C 0 0 CR \t ACK CR \t\n");
 }
 
+// watch, in JSON: what came unclaimed is printed in its place among the round's lines, each
+// time it comes, though the outcomes around it did not change.
+TEST(CtlRuns, WatchPrintsWhatCameUnclaimedInItsPlace) {
+    Fixture f;
+    f.lines.script["/dev/ttyUSB0"]["CR0"] = {{600, "80\r"}};
+    f.held = f.request(onPort({"watch", "5"}));
+    ctl::Watch watch(f.held, f.surroundings, f.out, f.err);
+    watch.start([](int) { ADD_FAILURE() << "watch ended"; });
+    for (int t = 0; t < 6000; ++t) f.advance(1);
+    std::vector<std::string> lines;
+    for (const QJsonObject& o : f.jsonLines())
+        lines.push_back(o.value(o.contains("command") ? "command" : "unclaimed").toString().toStdString());
+    std::vector<std::string> expected{"CR0", "80\r"};
+    for (const std::string_view q : engine::statusQueries().subspan(1)) expected.emplace_back(q);
+    expected.emplace_back("80\r");
+    EXPECT_EQ(lines, expected);
+}
+
 // A network server may speak first: a round begun while its port connects waits for the
 // connection, and what the server said first belongs to no command.
 TEST(PortSessionRuns, ARoundBegunWhileConnectingWaitsAndTheServersFirstWordsAreNoReply) {
