@@ -151,7 +151,8 @@ Request parseRequest(const QStringList& arguments, const serial::PortAssignment&
                        "the panel's (500, or 2000/5000 for timed buttons)."),
         QStringLiteral("MS"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("JSON Lines: one object per command."));
+                                  QStringLiteral("JSON Lines: one object per command, and one "
+                                                 "for bytes of no command."));
     const QCommandLineOption times(QStringLiteral("times"),
                                    QStringLiteral("press: how often a hold key repeats."),
                                    QStringLiteral("N"), QStringLiteral("1"));
