@@ -29,6 +29,9 @@ class Invalid : public std::runtime_error {
 constexpr std::size_t kMaxFileBytes = 1 << 20;
 constexpr std::size_t kMaxNameBytes = 64;      // PJLink's NAME answer holds at most 64 bytes
 constexpr std::size_t kMaxPasswordBytes = 32;  // PJLink's passwords are at most 32 bytes
+// A bearer token long enough not to be guessed, short enough for a header.
+constexpr std::size_t kMinTokenBytes = 16;
+constexpr std::size_t kMaxTokenBytes = 256;
 constexpr int kMaxPollSeconds = 86'400;
 constexpr int kMaxConnections = 10'000;
 // Names of projectors (sections): they stand in log lines, URLs and topics as they are.
@@ -118,6 +121,41 @@ std::string devicePort(std::string_view v) {
     return text;
 }
 
+// "[ADDR:]PORT": 8080, 127.0.0.1:8080, [::1]:8080.
+HttpPort httpPort(std::string_view v) {
+    HttpPort http;
+    const std::size_t colon = v.rfind(':');
+    const bool bracketed = !v.empty() && v.front() == '[';
+    if (colon != std::string_view::npos && (!bracketed || (colon > 0 && v[colon - 1] == ']'))) {
+        std::string_view host = v.substr(0, colon);
+        if (bracketed) host = host.substr(1, host.size() - 2);
+        QHostAddress address;
+        if (host.find(':') != std::string_view::npos && !bracketed) {
+            throw Invalid(inQuotes(v) + " is not [ADDRESS:]PORT: an IPv6 address goes in brackets, [::1]:8080");
+        }
+        if (!address.setAddress(QString::fromUtf8(host.data(), qsizetype(host.size()))) ||
+            !address.scopeId().isEmpty()) {
+            throw Invalid(inQuotes(v) + " is not [ADDRESS:]PORT (such as 8080, 127.0.0.1:8080, 0.0.0.0:8080 or [::]:8080)");
+        }
+        http.address = address;
+        v = v.substr(colon + 1);
+    } else if (bracketed) {
+        throw Invalid(inQuotes(v) + " is not [ADDRESS:]PORT (such as 8080, 127.0.0.1:8080, 0.0.0.0:8080 or [::]:8080)");
+    }
+    http.port = tcpPort(v);
+    return http;
+}
+
+std::string token(std::string_view v) {
+    if (v.size() < kMinTokenBytes || v.size() > kMaxTokenBytes ||
+        !std::ranges::all_of(v, [](char c) { return c > ' ' && c < 0x7f; })) {
+        throw Invalid("not a token: " + std::to_string(kMinTokenBytes) + " to " +
+                      std::to_string(kMaxTokenBytes) +
+                      " printable ASCII characters without spaces (head -c 24 /dev/urandom | base64)");
+    }
+    return std::string(v);
+}
+
 std::string projectorName(std::string_view v) {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8(QByteArrayView(v.data(), qsizetype(v.size())));
@@ -188,6 +226,12 @@ const Key kKeys[] = {
      [](Target& t, std::string_view v) {
          t.config.maxConnections = wholeNumber(v, 1, kMaxConnections, "a number of connections");
      }},
+    {"http", Scope::Daemon, Form::Value, "[ADDR:]PORT",
+     "The HTTP port: web remote, HTTP API and metrics (on the listen addresses without ADDR).",
+     [](Target& t, std::string_view v) { t.config.http = httpPort(v); }},
+    {"http-token", Scope::Daemon, Form::Secret, "FILE",
+     "The token every HTTP request but /metrics must carry, read from FILE (first line).",
+     [](Target& t, std::string_view v) { t.config.httpToken = token(v); }},
     {"port", Scope::Projector, Form::Value, "PORT",
      "The projector's port: COM1, a device path, socket://HOST:PORT or rfc2217://HOST:PORT.",
      [](Target& t, std::string_view v) { t.projector->port = devicePort(v); }},
@@ -243,8 +287,12 @@ struct Listening {
     std::vector<QHostAddress> addresses;
 };
 
+// Stands for the daemon-wide ports in Listening and in the places of problems.
+const ProjectorConfig kDaemonWide{};
+
 std::vector<Listening> listeningPorts(const Config& config) {
     std::vector<Listening> all;
+    if (config.http) all.push_back({&kDaemonWide, "http", config.http->port, config.httpAddresses()});
     for (const ProjectorConfig& p : config.projectors) {
         const std::vector<QHostAddress>& on = config.listenOf(p);
         if (p.pjlink) all.push_back({&p, "pjlink", *p.pjlink, on});
@@ -267,7 +315,8 @@ bool overlap(const std::vector<QHostAddress>& a, const std::vector<QHostAddress>
     return false;
 }
 
-// Names a key of a projector in a problem: "FILE: [hall] raw", or "--raw" on the command line.
+// Names a key of a projector in a problem: "FILE: [hall] raw", or "--raw" on the command line;
+// a daemon-wide key (kDaemonWide) "FILE: http".
 using Locate = std::function<std::string(const ProjectorConfig&, std::string_view key)>;
 // Whether the key was given for the projector, rightly or not: a wrong value is one problem,
 // not also a missing key.
@@ -276,6 +325,14 @@ using Given = std::function<bool(const ProjectorConfig&, std::string_view key)>;
 // The checks over the whole configuration once every key is read.
 void checkWhole(const Config& config, const Locate& locate, const Given& given,
                 std::vector<std::string>& problems) {
+    if (config.http) {
+        if (auto problem = exposureProblem(config, config.httpAddresses(), "http",
+                                           !config.httpToken.empty(), "http-token")) {
+            problems.push_back(locate(kDaemonWide, "http") + ": " + *problem);
+        }
+    } else if (given(kDaemonWide, "http-token")) {
+        problems.push_back(locate(kDaemonWide, "http-token") + ": no http port to use it on");
+    }
     std::map<std::string, std::string> byPort;
     for (const ProjectorConfig& p : config.projectors) {
         if (!given(p, "port")) {
@@ -285,8 +342,9 @@ void checkWhole(const Config& config, const Locate& locate, const Given& given,
             problems.push_back(locate(p, "port") + ": " + inQuotes(p.port) + " is the port of [" +
                                at->second + "] already: one line has one owner");
         }
-        if (!given(p, "pjlink") && !given(p, "raw")) {
-            problems.push_back(locate(p, "") + "no port to reach the projector by: give pjlink or raw");
+        if (!given(p, "pjlink") && !given(p, "raw") && !config.http) {
+            problems.push_back(locate(p, "") +
+                               "no port to reach the projector by: give pjlink or raw, or http");
         }
         if (p.pjlink) {
             if (auto problem = exposureProblem(config, p, "pjlink", !p.pjlinkPassword.empty(),
@@ -342,7 +400,12 @@ bool loopbackOnly(std::span<const QHostAddress> addresses) {
 std::optional<std::string> exposureProblem(const Config& config, const ProjectorConfig& projector,
                                            std::string_view key, bool hasSecret,
                                            std::string_view secretKey) {
-    const std::vector<QHostAddress>& on = config.listenOf(projector);
+    return exposureProblem(config, config.listenOf(projector), key, hasSecret, secretKey);
+}
+
+std::optional<std::string> exposureProblem(const Config& config, std::span<const QHostAddress> on,
+                                           std::string_view key, bool hasSecret,
+                                           std::string_view secretKey) {
     if (hasSecret || config.allowUnauthenticated || loopbackOnly(on)) return std::nullopt;
     std::string beyond;
     for (const QHostAddress& a : on) {
@@ -457,6 +520,7 @@ Config parseConfigText(std::string_view text, const std::string& file) {
     checkWhole(
         config,
         [&](const ProjectorConfig& p, std::string_view key) {
+            if (&p == &kDaemonWide) return file + ": " + std::string(key);
             return file + ": [" + p.id + "]" + (key.empty() ? " " : " " + std::string(key));
         },
         [&](const ProjectorConfig& p, std::string_view key) {
@@ -484,8 +548,10 @@ Config readConfigFile(const std::string& path) {
     }
     const QByteArray bytes = file.readAll();
     Config config = parseConfigText(std::string_view(bytes.constData(), std::size_t(bytes.size())), shown);
-    const bool secret = std::ranges::any_of(
-        config.projectors, [](const ProjectorConfig& p) { return !p.pjlinkPassword.empty(); });
+    const bool secret = !config.httpToken.empty() ||
+                        std::ranges::any_of(config.projectors, [](const ProjectorConfig& p) {
+                            return !p.pjlinkPassword.empty();
+                        });
     if (secret && (st.st_mode & (S_IRGRP | S_IROTH))) {
         throw ConfigError({permissionsProblem(shown, st)});
     }

@@ -38,11 +38,20 @@ struct ProjectorConfig {
     std::string settings() const { return speed + ",N,8,1"; }
 };
 
+// Where the HTTP port listens: its own address, or the daemon's `listen` when none is given.
+struct HttpPort {
+    std::optional<QHostAddress> address;
+    std::uint16_t port = 0;
+};
+
 struct Config {
     std::vector<QHostAddress> listen{QHostAddress(QHostAddress::LocalHost),
                                      QHostAddress(QHostAddress::LocalHostIPv6)};
     bool allowUnauthenticated = false;
     int maxConnections = 64;
+    // The web remote, the HTTP API and the metrics: one port for every projector.
+    std::optional<HttpPort> http;
+    std::string httpToken;  // empty: no token asked for (loopback only, or allowed on purpose)
     std::vector<ProjectorConfig> projectors;
     // Where it came from, for messages: the file, or "the command line".
     std::string origin;
@@ -52,6 +61,10 @@ struct Config {
 
     const std::vector<QHostAddress>& listenOf(const ProjectorConfig& p) const {
         return p.listen ? *p.listen : listen;
+    }
+    // The addresses the HTTP port listens on.
+    std::vector<QHostAddress> httpAddresses() const {
+        return http && http->address ? std::vector<QHostAddress>{*http->address} : listen;
     }
 };
 
@@ -93,6 +106,11 @@ Config parseConfigText(std::string_view text, const std::string& file);
 // key ("pjlink"), `secretKey` the key of its secret (empty where the port has none). Returns
 // the problem, or nothing when the port may listen as configured.
 std::optional<std::string> exposureProblem(const Config& config, const ProjectorConfig& projector,
+                                           std::string_view key, bool hasSecret,
+                                           std::string_view secretKey);
+
+// The same rule for a port that listens on `on`.
+std::optional<std::string> exposureProblem(const Config& config, std::span<const QHostAddress> on,
                                            std::string_view key, bool hasSecret,
                                            std::string_view secretKey);
 
