@@ -77,14 +77,9 @@ int number(const QString& text, const QString& option, int low, int high) {
 }
 
 std::string code(const QString& text) {
-    if (text.isEmpty()) usage(QStringLiteral("an empty code: a code has at least one character"));
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() > 0x7e) {
-            usage(QStringLiteral("the code \"%1\" holds a character outside printable ASCII")
-                      .arg(shown(text)));
-        }
-    }
-    return text.toStdString();
+    const std::string bytes = text.toStdString();
+    if (const auto problem = session::codeProblem(bytes)) usage(QString::fromStdString(*problem));
+    return bytes;
 }
 
 // The ports, each leading to a device of its own. A port whose assignment cannot be read is

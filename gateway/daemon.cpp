@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include "gateway/http_front.h"
 #include "gateway/shared_line.h"
 
 namespace gateway {
@@ -35,9 +36,15 @@ Daemon::Daemon(Config config, Line::Context context, Log log)
         }
         lines_.push_back(std::move(line));
     }
+    if (config_.http) {
+        std::vector<Line*> all;
+        for (const auto& line : lines_) all.push_back(line.get());
+        http_ = std::make_unique<HttpFront>(all, config_, *context.surroundings.timers, log_);
+    }
 }
 
 Daemon::~Daemon() {
+    http_.reset();
     frontEnds_.clear();
     lines_.clear();
 }
@@ -47,6 +54,11 @@ void Daemon::start() {
         const ProjectorConfig& p = config_.projectors[f.projector];
         // The loopback defaults leave out an address the system does not have (no IPv6).
         f.listener->listen(config_.defaultListen && !p.listen);
+    }
+    if (http_) {
+        http_->listener().listen(config_.defaultListen && !config_.http->address);
+        log_("http on " + http_->listener().description() +
+             (config_.httpToken.empty() ? "" : ", every request but /metrics with the token"));
     }
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const ProjectorConfig& p = config_.projectors[i];

@@ -12,6 +12,8 @@ class QObject;
 
 namespace gateway {
 
+class HttpFront;
+
 // projectord's parts for a configuration: one line owner per projector and each projector's
 // front-ends, with the log lines an administrator needs about the lines.
 class Daemon {
@@ -42,6 +44,7 @@ class Daemon {
     std::vector<std::unique_ptr<Line>> lines_;
     // Destroyed before the lines they are clients of.
     std::vector<FrontEnd> frontEnds_;
+    std::unique_ptr<HttpFront> http_;  // every projector's, on one port
 };
 
 }  // namespace gateway

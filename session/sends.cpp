@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "engine/shown_text.h"
 #include "engine/status.h"
 #include "tables/buttons.h"
 
@@ -10,6 +11,16 @@ namespace session {
 Send codeSend(std::string code, std::optional<int> windowMs) {
     const int window = windowMs.value_or(panel::replyWindowMs(code));
     return Send{std::move(code), window};
+}
+
+std::optional<std::string> codeProblem(std::string_view code) {
+    if (code.empty()) return "an empty code: a code has at least one character";
+    for (const char c : code) {
+        if (c < 0x20 || c > 0x7e) {
+            return "the code \"" + engine::shownText(code) + "\" holds a character outside printable ASCII";
+        }
+    }
+    return std::nullopt;
 }
 
 std::vector<Send> pressSends(const panel::NamedButton& button, int times,

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "session/session.h"
@@ -13,6 +14,11 @@
 namespace session {
 
 Send codeSend(std::string code, std::optional<int> windowMs = {});
+
+// Why a code typed by someone cannot be sent as one command (empty, or a character outside
+// printable ASCII such as the carriage return that ends a command); nothing when it can.
+// The code is shown fit for a message.
+std::optional<std::string> codeProblem(std::string_view code);
 
 // A button pressed: a command button's one send; a hold key's command `times` times, each
 // repeat due the key's repeat period after the one before, as holding it on the panel does.
