@@ -72,6 +72,7 @@ constexpr Route kRoutes[] = {
     {"GET", "/projectors/{projector}", Access::Open},
     {"GET", "/remote.js", Access::Open},
     {"GET", "/remote.css", Access::Open},
+    {"GET", "/icon.svg", Access::Open},
     {"GET", "/metrics", Access::Open},
     {"GET", "/api/v1/projectors", Access::Token},
     {"GET", "/api/v1/projectors/{projector}", Access::Token},
@@ -80,7 +81,7 @@ constexpr Route kRoutes[] = {
     {"POST", "/api/v1/projectors/{projector}/send", Access::Token},
     {"GET", "/api/v1/projectors/{projector}/events", Access::Token},
 };
-constexpr int kEventsRoute = 10;
+constexpr int kEventsRoute = 11;
 
 std::vector<std::string_view> segments(std::string_view path) {
     std::vector<std::string_view> out;
@@ -302,7 +303,7 @@ struct HttpFront::Call {
 
 const HttpFront::Handler HttpFront::kHandlers[] = {
     &HttpFront::page,     &HttpFront::page,   &HttpFront::staticFile, &HttpFront::staticFile,
-    &HttpFront::metrics,  &HttpFront::projectors, &HttpFront::status, &HttpFront::remote,
+    &HttpFront::staticFile, &HttpFront::metrics,  &HttpFront::projectors, &HttpFront::status, &HttpFront::remote,
     &HttpFront::press,    &HttpFront::send,   &HttpFront::events,
 };
 
@@ -478,11 +479,16 @@ void HttpFront::page(Call& call) {
 }
 
 void HttpFront::staticFile(Call& call) {
-    const bool script = call.request.path == "/remote.js";
-    QFile file(script ? QStringLiteral(":/web/remote.js") : QStringLiteral(":/web/remote.css"));
+    struct File {
+        std::string_view path, type;
+    };
+    static constexpr File kFiles[] = {{"/remote.js", "text/javascript; charset=utf-8"},
+                                      {"/remote.css", "text/css; charset=utf-8"},
+                                      {"/icon.svg", "image/svg+xml"}};
+    const File& f = *std::ranges::find(kFiles, std::string_view(call.request.path), &File::path);
+    QFile file(QStringLiteral(":/web") + text(f.path));
     file.open(QIODevice::ReadOnly);
-    HttpResponse r{200, script ? "text/javascript; charset=utf-8" : "text/css; charset=utf-8",
-                   file.readAll().toStdString(), {}};
+    HttpResponse r{200, std::string(f.type), file.readAll().toStdString(), {}};
     for (const auto& [field, value] : kPageHeaders) r.headers.emplace_back(field, value);
     call.respond(std::move(r));
 }

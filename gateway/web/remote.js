@@ -89,6 +89,7 @@ function onEvent(e) {
   switch (e.event) {
     case 'hello':
       session = e.session;
+      document.body.dataset.live = 'yes';
       setLine(e.state, e.reason);
       break;
     case 'line':
@@ -126,6 +127,7 @@ function listen() {
   };
   ws.onclose = async () => {
     session = '';
+    delete document.body.dataset.live;
     if (tokenRefused) {
       tokenRefused = false;
       await askToken('That token was not taken. Try again.');
@@ -139,9 +141,15 @@ function listen() {
 }
 
 async function press(name) {
+  // Without the live events (not connected yet, or lost) the answer itself fills the displays.
+  const live = session !== '';
   const r = await api('POST', '/api/v1/projectors/' + encodeURIComponent(projector) + '/press/' +
                       encodeURIComponent(name));
   if (r.status === 503 || r.status === 0) setLine('down', r.body && r.body.error);
+  if (!live && r.body && typeof r.body.sent === 'string') {
+    onEvent({ event: 'sent', command: r.body.command, sent: r.body.sent });
+    onEvent(Object.assign({}, r.body, { event: 'answered' }));
+  }
   return r;
 }
 
@@ -203,7 +211,7 @@ function buildRemote(layout) {
   let described = 0;
   for (const section of layout.sections) {
     const group = document.createElement('section');
-    group.className = 'group';
+    group.className = section.columns >= 3 ? 'group wide' : 'group';
     if (section.title) {
       const h = document.createElement('h2');
       h.textContent = section.title;
@@ -213,7 +221,10 @@ function buildRemote(layout) {
     }
     const keys = document.createElement('div');
     keys.className = 'keys';
-    keys.style.gridTemplateColumns = 'repeat(' + section.columns + ', minmax(0, 1fr))';
+    // A column of row labels takes what its labels need; the keys share the rest.
+    const labelled = section.items.some((item) => !item.name);
+    keys.style.gridTemplateColumns = (labelled ? 'auto ' : '') +
+      'repeat(' + (section.columns - (labelled ? 1 : 0)) + ', minmax(0, 1fr))';
     for (const item of section.items) {
       let el;
       if (item.name) {
