@@ -342,7 +342,7 @@ void checkWhole(const Config& config, const Locate& locate, const Given& given,
             problems.push_back(locate(p, "port") + ": " + inQuotes(p.port) + " is the port of [" +
                                at->second + "] already: one line has one owner");
         }
-        if (!given(p, "pjlink") && !given(p, "raw") && !config.http) {
+        if (!given(p, "pjlink") && !given(p, "raw") && !given(kDaemonWide, "http")) {
             problems.push_back(locate(p, "") +
                                "no port to reach the projector by: give pjlink or raw, or http");
         }

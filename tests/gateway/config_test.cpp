@@ -123,6 +123,29 @@ TEST(Config, PortsBeyondLoopbackNeedAPasswordOrAllowUnauthenticated) {
           "loopback only"}},
         {"allow-unauthenticated = maybe\n[a]\nport = COM1\nraw = 4001\n",
          {"p.conf:1: allow-unauthenticated: \"maybe\" is neither true nor false"}},
+        // The HTTP port: its own address or the daemon's, its token, a projector reached by it alone.
+        {"http = 8080\n[a]\nport = COM1\n", {}},
+        {"http = [::1]:8080\nlisten = 0.0.0.0\nallow-unauthenticated = on\n[a]\nport = COM1\nraw = 1\n", {}},
+        {"http = 0.0.0.0:8080\nhttp-token = 0123456789abcdef\n[a]\nport = COM1\n", {}},
+        {"http = 0.0.0.0:8080\n[a]\nport = COM1\n",
+         {"p.conf: http: listens beyond loopback (0.0.0.0) without a password; set http-token, or set "
+          "allow-unauthenticated = true to let anyone who reaches it in on purpose, or listen on "
+          "loopback only"}},
+        {"listen = 192.0.2.10\nhttp = 80\nhttp-token = 0123456789abcdef\n[a]\nport = COM1\n", {}},
+        {"http = 4001\n[a]\nport = COM1\nraw = 4001\n",
+         {"p.conf: [a] raw: port 4001 is taken by p.conf: http already"}},
+        {"http = 127.0.0.1:8080\nhttp-token = short\n[a]\nport = COM1\n",
+         {"p.conf:2: http-token: not a token: 16 to 256 printable ASCII characters without spaces "
+          "(head -c 24 /dev/urandom | base64)"}},
+        {"http-token = 0123456789abcdef\n[a]\nport = COM1\nraw = 1\n",
+         {"p.conf: http-token: no http port to use it on"}},
+        {"http = ::1:8080\nhttp = localhost:80\n[a]\nport = COM1\n",
+         {"p.conf:1: http: \"::1:8080\" is not [ADDRESS:]PORT: an IPv6 address goes in brackets, [::1]:8080",
+          "p.conf:2: http: given twice"}},
+        {"http = localhost:80\n[a]\nport = COM1\nraw = 1\n",
+         {"p.conf:1: http: \"localhost:80\" is not [ADDRESS:]PORT (such as 8080, 127.0.0.1:8080, "
+          "0.0.0.0:8080 or [::]:8080)"}},
+        {"[a]\nport = COM1\n", {"p.conf: [a] no port to reach the projector by: give pjlink or raw, or http"}},
     };
     for (const auto& [text, problems] : cases) EXPECT_EQ(problemsOf(text), problems) << text;
 }
