@@ -678,11 +678,15 @@ void HttpFront::endSession(Session& s, const std::string& why) {
     s.deadline->setEnabled(false);
     QWebSocket* socket = s.socket;
     socket->disconnect(this);
-    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(5000, socket, [socket] {
-        socket->abort();
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
         socket->deleteLater();
-    });
+    } else {
+        connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(5000, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+    }
     socket->close(why.empty() ? QWebSocketProtocol::CloseCodeNormal : QWebSocketProtocol::CloseCodePolicyViolated,
                   QString::fromStdString(why));
     QMetaObject::invokeMethod(

@@ -373,12 +373,17 @@ void HttpServer::close(Connection& c) {
     QTcpSocket* socket = c.socket;
     socket->disconnect(this);
     // What was written goes out first; a peer that takes nothing is cut off after a while.
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(5000, socket, [socket] {
-        socket->abort();
+    // Until the socket is gone it counts against the listener's bound.
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
         socket->deleteLater();
-    });
-    socket->disconnectFromHost();
+    } else {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(5000, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+    }
     // Removed from the event loop: this may run inside the connection's own notification.
     QMetaObject::invokeMethod(
         this,
