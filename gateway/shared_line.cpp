@@ -125,13 +125,18 @@ void SharedLine::end(Connection& c, const std::string& why) {
     QTcpSocket* socket = c.socket;
     socket->disconnect(this);
     // What was written goes out before the connection closes; a peer that takes nothing is
-    // cut off after a while.
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kClosingMs, socket, [socket] {
-        socket->abort();
+    // cut off after a while. One that has hung up already is let go at once: until its socket
+    // is gone it counts against the listener's bound.
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
         socket->deleteLater();
-    });
-    socket->disconnectFromHost();
+    } else {
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(kClosingMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+    }
     // Removed from the event loop: this may run inside the connection's own notification.
     QMetaObject::invokeMethod(
         this,

@@ -213,6 +213,26 @@ TEST(ProjectordEndToEnd, TheLineLostAndBackAndTheEnd) {
     EXPECT_TRUE(gateway.sim.waitForClient(false)) << "the line was not released";
 }
 
+// A client that hangs up frees its place at once: with room for one connection, the next
+// client is served right after.
+TEST(ProjectordEndToEnd, AClientThatHangsUpFreesItsPlaceAtOnce) {
+    Gateway gateway;
+    gateway.daemon.terminate();
+    gateway.daemon.waitForFinished(5000);
+    gateway.log.clear();
+    gateway.daemon.start(QStringLiteral(PROJECTORD_PATH),
+                         {"--port", QString::fromStdString(gateway.link.string()), "--raw",
+                          QString::number(gateway.raw), "--max-connections", "1"});
+    ASSERT_TRUE(gateway.logSays("line up")) << gateway.log;
+    for (int i = 0; i < 3; ++i) {
+        RawClient client(gateway.raw);
+        client.send("CR1\r");
+        EXPECT_TRUE(client.receive(2)) << "client " << i << " was not served";
+        client.socket.disconnectFromHost();
+        EXPECT_TRUE(client.closed());
+    }
+}
+
 TEST(ProjectordEndToEnd, CheckAndAWrongConfigurationExit78) {
     QProcess p;
     p.start(QStringLiteral(PROJECTORD_PATH), {"--port", "/dev/ttyUSB0", "--raw", "4001", "--check"});
