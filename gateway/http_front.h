@@ -23,26 +23,6 @@ namespace gateway {
 class Line;
 class LineMetrics;
 
-// What a request's path and method name, from the route table: the route's index, the
-// percent-decoded values of its {placeholders}, and for a path no route of that method has,
-// the methods that would do (405) or none at all (404).
-struct RouteMatch {
-    int route = -1;
-    std::vector<std::string> values;
-    std::string allow;  // "GET, HEAD" when the path is known but not with this method
-};
-RouteMatch matchRoute(std::string_view method, std::string_view path);
-
-// The body of POST .../press/BUTTON: empty or {"times": N}; and of POST .../send:
-// {"code": "CR0"}. Each gives the value or why the body is refused (400).
-struct Parsed {
-    int times = 1;
-    std::string code;
-    std::string error;  // empty when the body is sound
-};
-Parsed pressBody(std::string_view body);
-Parsed sendBody(std::string_view body);
-
 // The status cache of a line as the API gives it: the line's state, the derived fields (null
 // when the projector has not given them) and per status query its outcome with the time of
 // its answer.

@@ -93,6 +93,12 @@ std::string metricsText(std::span<const LineMetrics* const> lines) {
                    sample(o, "projector_power_state", m, "state=\"" + std::string(powerName(p)) + "\"", p == now ? 1 : 0);
                }
            });
+    family(out, lines, "projector_temperature_warning", "gauge",
+           "Whether the operating state the projector last gave is a temperature warning (1) or not (0).",
+           [](const LineMetrics& m, std::string& o) {
+               if (const auto warning = m.line().status().temperatureWarning())
+                   sample(o, "projector_temperature_warning", m, "", *warning ? 1 : 0);
+           });
     family(out, lines, "projector_lamp_seconds", "gauge", "The lamp's time in use as the projector counts it.",
            [](const LineMetrics& m, std::string& o) {
                if (const auto hours = m.line().status().lampHours())

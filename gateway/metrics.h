@@ -43,8 +43,9 @@ class LineMetrics final : public QObject {
 };
 
 // The Prometheus text format (version 0.0.4) of every projector's series, one family at a
-// time: up, power state (one-hot), lamp, temperatures, pressure, the counters, the reply
-// histogram and the last poll. A value the projector has not given is left out, never 0.
+// time: up, power state (one-hot), temperature warning, lamp, temperatures, pressure, the
+// counters, the reply
+// reply histogram and the last poll. A value the projector has not given is left out, never 0.
 std::string metricsText(std::span<const LineMetrics* const> lines);
 
 // A label value as the text format writes it: backslash, double quote and line feed escaped.

@@ -285,6 +285,7 @@ TEST(ProjectordHttp, MetricsPassPromtoolAndAgreeWithTheStatus) {
     EXPECT_TRUE(has("projector_up{projector=\"projector\"} 1"));
     EXPECT_TRUE(has("projector_power_state{projector=\"projector\",state=\"standby\"} 1"));
     EXPECT_TRUE(has("projector_power_state{projector=\"projector\",state=\"on\"} 0"));
+    EXPECT_TRUE(has("projector_temperature_warning{projector=\"projector\"} 0"));
     EXPECT_TRUE(has("projector_lamp_seconds{projector=\"projector\"} " +
                     std::to_string(status.value("lampHours").toInt() * 3600)));
     EXPECT_TRUE(has("projector_temperature_celsius{projector=\"projector\",sensor=\"2\"} 38.5"));
@@ -318,7 +319,7 @@ TEST(ProjectordHttp, MetricsOfAProjectorNotYetAnswered) {
               std::string::npos) << r.body;
     EXPECT_NE(r.body.find("projector_up{projector=\"hall\"} 0\n"), std::string::npos);
     EXPECT_NE(r.body.find("state=\"unknown\"} 1\n"), std::string::npos);
-    for (const char* absent : {"projector_lamp_seconds{", "projector_temperature_celsius{", "projector_pressure_hectopascals{",
+    for (const char* absent : {"projector_lamp_seconds{", "projector_temperature_warning{", "projector_temperature_celsius{", "projector_pressure_hectopascals{",
                                "projector_last_poll_timestamp_seconds{"}) {
         EXPECT_EQ(r.body.find(absent), std::string::npos) << absent;
     }

@@ -8,8 +8,9 @@
 #include <QTest>
 #include <set>
 
-#include "gateway/http_front.h"
+#include "gateway/http_routes.h"
 #include "gateway/http_server.h"
+#include "gateway/listener.h"
 #include "gateway/remote_layout.h"
 #include "tables/names.h"
 #include "tests/support/virtual_clock.h"
