@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a panel against the projector simulator on a pseudo-terminal. With a display the
 # panel opens for the operator; without one a scripted tour runs headless and leaves a
-# picture of the window after each step in BUILD_DIR/demo.
+# picture of the window after each step in BUILD_DIR/demo, and pictures of the same projector
+# in projectord's web remote at a phone's size and a desktop's.
 #   tools/demo.sh BUILD_DIR PROGRAM MODEL
 set -euo pipefail
 build_dir=$(cd "$1" && pwd) program=$2 model=$3
@@ -32,6 +33,9 @@ else
     rm -rf "$out" && mkdir -p "$out"
     echo "No display: a short tour of $program, headless."
     "$build_dir/tools/demo-tour/demo-tour" "$model" "$out" "$work/projector.log" 2>/dev/null
+    # The same projector in a browser, through projectord's web remote.
+    node "$(dirname "$0")/../tests/node/web_remote_screenshots.js" "$build_dir/gateway/projectord" \
+        "$work/projector" "$model" "$out"
     echo
-    echo "Pictures of the window after each step: $out"
+    echo "Pictures of the window after each step, and of the web remote: $out"
 fi
