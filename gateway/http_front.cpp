@@ -26,7 +26,9 @@ namespace gateway {
 
 namespace {
 
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 std::string compact(const QJsonDocument& document) {
     return document.toJson(QJsonDocument::Compact).toStdString();
@@ -48,7 +50,9 @@ HttpResponse json(int status, const QJsonDocument& document) {
     return r;
 }
 
-HttpResponse json(int status, const QJsonObject& object) { return json(status, QJsonDocument(object)); }
+HttpResponse json(int status, const QJsonObject& object) {
+    return json(status, QJsonDocument(object));
+}
 
 HttpResponse error(int status, const std::string& message) {
     return json(status, QJsonObject{{QStringLiteral("error"), text(message)}});
@@ -80,15 +84,20 @@ QJsonObject lineObject(const Line& line) {
 // The derived fields every front-end shows.
 QJsonObject derivedObject(const StatusCache& s) {
     QJsonArray temperatures;
-    for (const auto& t : s.temperatures()) temperatures.append(orNull(t, [](double v) { return v; }));
+    for (const auto& t : s.temperatures())
+        temperatures.append(orNull(t, [](double v) { return v; }));
     return QJsonObject{
         {QStringLiteral("power"), text(powerName(s.power()))},
-        {QStringLiteral("temperatureWarning"), orNull(s.temperatureWarning(), [](bool v) { return v; })},
+        {QStringLiteral("temperatureWarning"),
+         orNull(s.temperatureWarning(), [](bool v) { return v; })},
         {QStringLiteral("lampFailure"), orNull(s.lampFailure(), [](bool v) { return v; })},
         {QStringLiteral("input"), orNull(s.input(), [](Input i) { return text(inputName(i)); })},
-        {QStringLiteral("mute"), orNull(s.mute(), [](Mute m) {
-             return QJsonObject{{QStringLiteral("sound"), m.sound}, {QStringLiteral("picture"), m.picture}};
-         })},
+        {QStringLiteral("mute"), orNull(s.mute(),
+                                        [](Mute m) {
+                                            return QJsonObject{
+                                                {QStringLiteral("sound"), m.sound},
+                                                {QStringLiteral("picture"), m.picture}};
+                                        })},
         {QStringLiteral("lampHours"), orNull(s.lampHours(), [](long h) { return double(h); })},
         {QStringLiteral("temperatures"), temperatures},
         {QStringLiteral("pressureHpa"), orNull(s.pressureHpa(), [](int p) { return p; })},
@@ -97,12 +106,14 @@ QJsonObject derivedObject(const StatusCache& s) {
 
 QJsonObject summaryObject(const Line& line) {
     const ProjectorConfig& p = line.projector();
-    QJsonObject o{{QStringLiteral("name"), text(p.id)},
-                  {QStringLiteral("label"), text(p.name)},
-                  {QStringLiteral("model"), text(p.model->name)},
-                  {QStringLiteral("port"), text(p.port)},
-                  {QStringLiteral("pjlink"), p.pjlink ? QJsonValue(int(*p.pjlink)) : QJsonValue(QJsonValue::Null)},
-                  {QStringLiteral("raw"), p.raw ? QJsonValue(int(*p.raw)) : QJsonValue(QJsonValue::Null)}};
+    QJsonObject o{
+        {QStringLiteral("name"), text(p.id)},
+        {QStringLiteral("label"), text(p.name)},
+        {QStringLiteral("model"), text(p.model->name)},
+        {QStringLiteral("port"), text(p.port)},
+        {QStringLiteral("pjlink"),
+         p.pjlink ? QJsonValue(int(*p.pjlink)) : QJsonValue(QJsonValue::Null)},
+        {QStringLiteral("raw"), p.raw ? QJsonValue(int(*p.raw)) : QJsonValue(QJsonValue::Null)}};
     const QJsonObject l = lineObject(line);
     for (auto it = l.begin(); it != l.end(); ++it) o.insert(it.key(), it.value());
     return o;
@@ -124,7 +135,8 @@ std::string hostOf(std::string_view host) {
 bool loopbackHost(const std::string& host) {
     if (host == "localhost") return true;
     QHostAddress address;
-    const std::string bare = host.starts_with('[') && host.ends_with(']') ? host.substr(1, host.size() - 2) : host;
+    const std::string bare =
+        host.starts_with('[') && host.ends_with(']') ? host.substr(1, host.size() - 2) : host;
     return address.setAddress(QString::fromStdString(bare)) && address.isLoopback();
 }
 
@@ -135,7 +147,8 @@ QJsonObject statusObject(const Line& line) {
     const QJsonObject derived = derivedObject(line.status());
     for (auto it = derived.begin(); it != derived.end(); ++it) o.insert(it.key(), it.value());
     QJsonObject queries;
-    for (const std::string_view query : engine::statusQueries()) queries.insert(text(query), entryObject(line, query));
+    for (const std::string_view query : engine::statusQueries())
+        queries.insert(text(query), entryObject(line, query));
     o.insert(QStringLiteral("queries"), queries);
     return o;
 }
@@ -172,11 +185,10 @@ struct HttpFront::Call {
 };
 
 const HttpFront::Handler HttpFront::kHandlers[] = {
-    &HttpFront::page,     &HttpFront::page,   &HttpFront::staticFile, &HttpFront::staticFile,
-    &HttpFront::staticFile, &HttpFront::metrics,  &HttpFront::projectors, &HttpFront::status, &HttpFront::remote,
-    &HttpFront::press,    &HttpFront::send,   &HttpFront::events,
+    &HttpFront::page,       &HttpFront::page,    &HttpFront::staticFile, &HttpFront::staticFile,
+    &HttpFront::staticFile, &HttpFront::metrics, &HttpFront::projectors, &HttpFront::status,
+    &HttpFront::remote,     &HttpFront::press,   &HttpFront::send,       &HttpFront::events,
 };
-
 
 HttpFront::HttpFront(std::vector<Line*> lines, const Config& config, TimerSource& timers, Log log,
                      QObject* parent)
@@ -184,8 +196,9 @@ HttpFront::HttpFront(std::vector<Line*> lines, const Config& config, TimerSource
       config_(config),
       timers_(timers),
       log_(log),
-      listener_("http", config.httpAddresses(), config.http->port, config.maxConnections, log, this),
-      server_("http", listener_, timers, log, {}, this),
+      listener_("http", config.httpAddresses(), config.http->port, config.maxConnections, log,
+                this),
+      server_(listener_, timers, {}, this),
       beyondLoopback_(!loopbackOnly(config.httpAddresses())) {
     for (Line* line : lines) {
         auto p = std::make_unique<Projector>();
@@ -200,11 +213,12 @@ HttpFront::HttpFront(std::vector<Line*> lines, const Config& config, TimerSource
             lineEvent(*raw, event);
         });
         connect(line, &Line::commandSent, this, [this, raw](const Command& c) {
-            lineEvent(*raw,
-                      QJsonObject{{QStringLiteral("event"), QStringLiteral("sent")},
-                                  {QStringLiteral("command"), text(c.outcome.code)},
-                                  {QStringLiteral("sent"), text(engine::displayForm(c.outcome.sent))}},
-                      c.client);
+            lineEvent(
+                *raw,
+                QJsonObject{{QStringLiteral("event"), QStringLiteral("sent")},
+                            {QStringLiteral("command"), text(c.outcome.code)},
+                            {QStringLiteral("sent"), text(engine::displayForm(c.outcome.sent))}},
+                c.client);
         });
         connect(line, &Line::commandAnswered, this, [this, raw](const Command& c) {
             QJsonObject event = session::outcomeObject(c.outcome, *raw->line->projector().model);
@@ -231,9 +245,13 @@ HttpFront::HttpFront(std::vector<Line*> lines, const Config& config, TimerSource
         projectors_.push_back(std::move(p));
     }
     Q_ASSERT(std::size(kHandlers) == routes().size());
-    server_.onRequest = [this](const HttpRequest& request, Respond respond) { handle(request, std::move(respond)); };
+    server_.onRequest = [this](const HttpRequest& request, Respond respond) {
+        handle(request, std::move(respond));
+    };
     server_.onUpgrade = [this](const HttpRequest& request) { return refusedUpgrade(request); };
-    server_.onWebSocket = [this](QWebSocket* socket, const std::string& path) { webSocket(socket, path); };
+    server_.onWebSocket = [this](QWebSocket* socket, const std::string& path) {
+        webSocket(socket, path);
+    };
 }
 
 HttpFront::~HttpFront() {
@@ -254,8 +272,10 @@ HttpFront::Projector* HttpFront::projectorNamed(std::string_view id) {
 
 bool HttpFront::tokenMatches(std::string_view given) const {
     // Compared in a time that does not tell how much of it was right.
-    const QByteArray a = QCryptographicHash::hash(QByteArray(given.data(), qsizetype(given.size())), QCryptographicHash::Sha256);
-    const QByteArray b = QCryptographicHash::hash(QByteArray::fromStdString(config_.httpToken), QCryptographicHash::Sha256);
+    const QByteArray a = QCryptographicHash::hash(QByteArray(given.data(), qsizetype(given.size())),
+                                                  QCryptographicHash::Sha256);
+    const QByteArray b = QCryptographicHash::hash(QByteArray::fromStdString(config_.httpToken),
+                                                  QCryptographicHash::Sha256);
     unsigned char diff = 0;
     for (qsizetype i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
     return diff == 0;
@@ -272,31 +292,38 @@ std::optional<HttpResponse> HttpFront::refusedAccess(const HttpRequest& request)
         return std::nullopt;
     }
     const std::string* authorization = request.header("authorization");
-    const bool bearer = authorization && authorization->size() > 7 &&
-                        QByteArray::fromStdString(authorization->substr(0, 7)).toLower() == "bearer ";
+    const bool bearer =
+        authorization && authorization->size() > 7 &&
+        QByteArray::fromStdString(authorization->substr(0, 7)).toLower() == "bearer ";
     if (bearer && tokenMatches(std::string_view(*authorization).substr(7))) return std::nullopt;
     if (authorization) {
         const std::int64_t now = QDateTime::currentMSecsSinceEpoch();
         if (lastAuthLogMs_ == 0 || now - lastAuthLogMs_ >= 60'000) {
             log_("http: " + request.peer + " authentication failed: wrong token" +
-                 (authFailuresUnlogged_ ? " (" + std::to_string(authFailuresUnlogged_) + " more since the last such line)" : ""));
+                 (authFailuresUnlogged_ ? " (" + std::to_string(authFailuresUnlogged_) +
+                                              " more since the last such line)"
+                                        : ""));
             lastAuthLogMs_ = now;
             authFailuresUnlogged_ = 0;
         } else {
             ++authFailuresUnlogged_;
         }
     }
-    HttpResponse r = error(401, authorization ? "the token is wrong" : "this port takes a token: Authorization: Bearer TOKEN");
+    HttpResponse r =
+        error(401, authorization ? "the token is wrong"
+                                 : "this port takes a token: Authorization: Bearer TOKEN");
     r.headers.emplace_back("WWW-Authenticate", "Bearer realm=\"projectord\"");
     return r;
 }
 
 std::optional<HttpResponse> HttpFront::refusedOrigin(const HttpRequest& request) const {
     const std::string* site = request.header("sec-fetch-site");
-    if (site && *site != "same-origin" && *site != "none") return error(403, "requests from other sites are refused");
+    if (site && *site != "same-origin" && *site != "none")
+        return error(403, "requests from other sites are refused");
     const std::string* origin = request.header("origin");
     const std::string* host = request.header("host");
-    if (origin && (!host || QByteArray::fromStdString(*origin).toLower() != "http://" + QByteArray::fromStdString(*host).toLower())) {
+    if (origin && (!host || QByteArray::fromStdString(*origin).toLower() !=
+                                "http://" + QByteArray::fromStdString(*host).toLower())) {
         return error(403, "requests from other sites are refused");
     }
     return std::nullopt;
@@ -334,7 +361,8 @@ void HttpFront::handle(const HttpRequest& request, Respond respond) {
     if (std::string(route.pattern).find("{projector}") != std::string::npos) {
         call.projector = projectorNamed(call.values.front());
         if (!call.projector) {
-            return call.respond(error(404, "no projector \"" + engine::shownText(call.values.front()) + "\""));
+            return call.respond(
+                error(404, "no projector \"" + engine::shownText(call.values.front()) + "\""));
         }
     }
     (this->*kHandlers[match.route])(call);
@@ -366,7 +394,10 @@ void HttpFront::staticFile(Call& call) {
 void HttpFront::metrics(Call& call) {
     std::vector<const LineMetrics*> all;
     for (const auto& p : projectors_) all.push_back(p->metrics.get());
-    call.respond(HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", metricsText(all), {{"Cache-Control", "no-store"}}});
+    call.respond(HttpResponse{200,
+                              "text/plain; version=0.0.4; charset=utf-8",
+                              metricsText(all),
+                              {{"Cache-Control", "no-store"}}});
 }
 
 void HttpFront::projectors(Call& call) {
@@ -375,16 +406,21 @@ void HttpFront::projectors(Call& call) {
     call.respond(json(200, QJsonObject{{QStringLiteral("projectors"), list}}));
 }
 
-void HttpFront::status(Call& call) { call.respond(json(200, statusObject(*call.projector->line))); }
+void HttpFront::status(Call& call) {
+    call.respond(json(200, statusObject(*call.projector->line)));
+}
 
-void HttpFront::remote(Call& call) { call.respond(json(200, call.projector->remote)); }
+void HttpFront::remote(Call& call) {
+    call.respond(json(200, call.projector->remote));
+}
 
 void HttpFront::press(Call& call) {
     const std::string& name = call.values[1];
     const auto button = std::ranges::find(call.projector->buttons, name, &panel::NamedButton::name);
     if (button == call.projector->buttons.end()) {
-        return call.respond(error(404, std::string(call.projector->line->projector().model->name) + " has no button \"" +
-                                           engine::shownText(name) + "\" (projectorctl list names them)"));
+        return call.respond(error(404, std::string(call.projector->line->projector().model->name) +
+                                           " has no button \"" + engine::shownText(name) +
+                                           "\" (projectorctl list names them)"));
     }
     const Parsed body = pressBody(call.request.body);
     if (!body.error.empty()) return call.respond(error(400, body.error));
@@ -417,7 +453,8 @@ void HttpFront::submit(Call& call, std::vector<session::Send> sends) {
             client = s->second->client.get();
     }
     if (!client) {
-        own = std::make_shared<std::unique_ptr<Client>>(call.projector->line->join("http " + call.request.peer));
+        own = std::make_shared<std::unique_ptr<Client>>(
+            call.projector->line->join("http " + call.request.peer));
         client = own->get();
     }
     struct Collected {
@@ -428,7 +465,8 @@ void HttpFront::submit(Call& call, std::vector<session::Send> sends) {
     auto collected = std::make_shared<Collected>();
     const models::Model& model = *call.projector->line->projector().model;
     const std::size_t count = sends.size();
-    client->submit(std::move(sends), [collected, own, respond = call.respond, &model, count](const Answer& a) mutable {
+    client->submit(std::move(sends), [collected, own, respond = call.respond, &model,
+                                      count](const Answer& a) mutable {
         collected->outcomes.append(session::outcomeObject(a.outcome, model));
         // The worst of the answers decides: the line down, a refusal, a reply missing.
         if (!a.failure.empty() && collected->status != 503) {
@@ -437,14 +475,17 @@ void HttpFront::submit(Call& call, std::vector<session::Send> sends) {
         } else if (a.failure.empty() && a.outcome.refused && collected->status < 502) {
             collected->status = 502;
             collected->message = "the projector refused " + a.outcome.code;
-        } else if (a.failure.empty() && !a.outcome.ok && !a.outcome.refused && collected->status == 200) {
+        } else if (a.failure.empty() && !a.outcome.ok && !a.outcome.refused &&
+                   collected->status == 200) {
             collected->status = 504;
-            collected->message = "no complete reply to " + a.outcome.code + " within its reply window";
+            collected->message =
+                "no complete reply to " + a.outcome.code + " within its reply window";
         }
         if (!a.last) return;
-        QJsonObject body = count == 1 ? collected->outcomes.first().toObject()
-                                      : QJsonObject{{QStringLiteral("times"), int(count)},
-                                                    {QStringLiteral("outcomes"), collected->outcomes}};
+        QJsonObject body = count == 1
+                               ? collected->outcomes.first().toObject()
+                               : QJsonObject{{QStringLiteral("times"), int(count)},
+                                             {QStringLiteral("outcomes"), collected->outcomes}};
         if (collected->status != 200) body = withError(body, collected->message);
         respond(json(collected->status, body));
         if (own) own->reset();
@@ -461,7 +502,8 @@ std::optional<HttpResponse> HttpFront::refusedUpgrade(const HttpRequest& request
     // Host that is not this port's on loopback without a token.
     const std::string* origin = request.header("origin");
     const std::string* host = request.header("host");
-    if (origin && (!host || QByteArray::fromStdString(*origin).toLower() != "http://" + QByteArray::fromStdString(*host).toLower())) {
+    if (origin && (!host || QByteArray::fromStdString(*origin).toLower() !=
+                                "http://" + QByteArray::fromStdString(*host).toLower())) {
         return error(403, "WebSockets from other sites are refused");
     }
     if (config_.httpToken.empty()) return refusedAccess(request);
@@ -470,7 +512,8 @@ std::optional<HttpResponse> HttpFront::refusedUpgrade(const HttpRequest& request
 
 void HttpFront::webSocket(QWebSocket* socket, const std::string& path) {
     const RouteMatch match = matchRoute("GET", path);
-    Projector* projector = match.route == kEventsRoute ? projectorNamed(match.values.front()) : nullptr;
+    Projector* projector =
+        match.route == kEventsRoute ? projectorNamed(match.values.front()) : nullptr;
     if (!projector) {
         socket->abort();
         socket->deleteLater();
@@ -484,15 +527,18 @@ void HttpFront::webSocket(QWebSocket* socket, const std::string& path) {
     s.id = random.toStdString();
     s.socket = socket;
     s.projector = projector;
-    s.peer = engine::shownText(socket->peerAddress().toString().toStdString()) + ":" + std::to_string(socket->peerPort());
+    s.peer = engine::shownText(socket->peerAddress().toString().toStdString()) + ":" +
+             std::to_string(socket->peerPort());
     s.deadline = timers_.createTimer();
     // The token comes first, and soon.
     s.deadline->setInterval(HttpServer::kRequestMs);
     s.deadline->onTick = [this, &s] { endSession(s, "no token in time"); };
     s.deadline->setEnabled(true);
     sessions_.emplace(s.id, std::move(owned));
-    connect(socket, &QWebSocket::textMessageReceived, this, [this, &s](const QString& m) { sessionMessage(s, m); });
-    connect(socket, &QWebSocket::binaryMessageReceived, this, [this, &s] { endSession(s, "binary messages are not taken"); });
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, &s](const QString& m) { sessionMessage(s, m); });
+    connect(socket, &QWebSocket::binaryMessageReceived, this,
+            [this, &s] { endSession(s, "binary messages are not taken"); });
     connect(socket, &QWebSocket::disconnected, this, [this, &s] { endSession(s, {}); });
 }
 
@@ -526,7 +572,8 @@ void HttpFront::sendEvent(Session& s, const QJsonObject& event) {
         endSession(s, "it does not take its events");
         return;
     }
-    s.socket->sendTextMessage(QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
+    s.socket->sendTextMessage(
+        QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
 }
 
 void HttpFront::lineEvent(Projector& p, const QJsonObject& event, std::uint64_t onlyClient) {
@@ -557,7 +604,8 @@ void HttpFront::endSession(Session& s, const std::string& why) {
             socket->deleteLater();
         });
     }
-    socket->close(why.empty() ? QWebSocketProtocol::CloseCodeNormal : QWebSocketProtocol::CloseCodePolicyViolated,
+    socket->close(why.empty() ? QWebSocketProtocol::CloseCodeNormal
+                              : QWebSocketProtocol::CloseCodePolicyViolated,
                   QString::fromStdString(why));
     QMetaObject::invokeMethod(
         this, [this, id = s.id] { sessions_.erase(id); }, Qt::QueuedConnection);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QObject>
 #include <QJsonObject>
+#include <QObject>
 #include <map>
 #include <memory>
 #include <optional>

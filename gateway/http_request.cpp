@@ -13,7 +13,9 @@ bool isTokenCharacter(char c) {
     return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
-bool isToken(std::string_view s) { return !s.empty() && std::ranges::all_of(s, isTokenCharacter); }
+bool isToken(std::string_view s) {
+    return !s.empty() && std::ranges::all_of(s, isTokenCharacter);
+}
 
 std::string lower(std::string_view s) {
     std::string out(s);
@@ -63,7 +65,8 @@ RequestHead parseRequestHead(std::string_view bytes, const HttpLimits& limits) {
     const std::string_view rest = bytes.substr(start);
     // The head ends at an empty line; a line ends at LF, with or without CR before it.
     std::size_t end = std::string_view::npos, headEnd = 0;
-    for (std::size_t at = rest.find('\n'); at != std::string_view::npos; at = rest.find('\n', at + 1)) {
+    for (std::size_t at = rest.find('\n'); at != std::string_view::npos;
+         at = rest.find('\n', at + 1)) {
         if (at + 1 < rest.size() && rest[at + 1] == '\n') {
             end = at + 1, headEnd = at + 2;
             break;
@@ -105,8 +108,9 @@ RequestHead parseRequestHead(std::string_view bytes, const HttpLimits& limits) {
     const std::string_view version = requestLine.substr(sp2 + 1);
     if (!isToken(method)) return bad(400, "the request line is not METHOD TARGET HTTP/1.1");
     if (version != "HTTP/1.1" && version != "HTTP/1.0") {
-        return version.starts_with("HTTP/") ? bad(505, "only HTTP/1.1 and HTTP/1.0 are spoken here")
-                                            : bad(400, "the request line is not METHOD TARGET HTTP/1.1");
+        return version.starts_with("HTTP/")
+                   ? bad(505, "only HTTP/1.1 and HTTP/1.0 are spoken here")
+                   : bad(400, "the request line is not METHOD TARGET HTTP/1.1");
     }
     if (target.empty() || target.front() != '/' ||
         std::ranges::any_of(target, [](char c) { return c <= ' ' || c == 0x7f || c == '#'; })) {
@@ -115,7 +119,8 @@ RequestHead parseRequestHead(std::string_view bytes, const HttpLimits& limits) {
     request.method = std::string(method);
     const std::size_t question = target.find('?');
     request.path = std::string(target.substr(0, question));
-    if (question != std::string_view::npos) request.query = std::string(target.substr(question + 1));
+    if (question != std::string_view::npos)
+        request.query = std::string(target.substr(question + 1));
 
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::string_view line = lines[i];
@@ -126,7 +131,8 @@ RequestHead parseRequestHead(std::string_view bytes, const HttpLimits& limits) {
         if (std::ranges::any_of(value, [](char c) { return (c < ' ' && c != '\t') || c == 0x7f; }))
             return bad(400, "a header field holds a control character");
         if (request.headers.size() == limits.maxHeaderFields)
-            return bad(431, "more than " + std::to_string(limits.maxHeaderFields) + " header fields");
+            return bad(431,
+                       "more than " + std::to_string(limits.maxHeaderFields) + " header fields");
         request.headers.emplace_back(lower(line.substr(0, colon)), std::string(value));
     }
 
@@ -140,8 +146,10 @@ RequestHead parseRequestHead(std::string_view bytes, const HttpLimits& limits) {
     }
     if (length) {
         std::uint64_t n = 0;
-        const auto [ptr, error] = std::from_chars(length->data(), length->data() + length->size(), n);
-        if (length->empty() || error == std::errc::invalid_argument || ptr != length->data() + length->size() ||
+        const auto [ptr, error] =
+            std::from_chars(length->data(), length->data() + length->size(), n);
+        if (length->empty() || error == std::errc::invalid_argument ||
+            ptr != length->data() + length->size() ||
             !std::ranges::all_of(*length, [](char c) { return c >= '0' && c <= '9'; })) {
             return bad(400, "Content-Length is not a number of bytes");
         }
@@ -165,29 +173,52 @@ RequestHead parseRequestHead(std::string_view bytes, const HttpLimits& limits) {
 
 std::string_view reasonPhrase(int status) {
     switch (status) {
-        case 100: return "Continue";
-        case 101: return "Switching Protocols";
-        case 200: return "OK";
-        case 204: return "No Content";
-        case 304: return "Not Modified";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 408: return "Request Timeout";
-        case 411: return "Length Required";
-        case 413: return "Content Too Large";
-        case 415: return "Unsupported Media Type";
-        case 417: return "Expectation Failed";
-        case 431: return "Request Header Fields Too Large";
-        case 500: return "Internal Server Error";
-        case 501: return "Not Implemented";
-        case 502: return "Bad Gateway";
-        case 503: return "Service Unavailable";
-        case 504: return "Gateway Timeout";
-        case 505: return "HTTP Version Not Supported";
-        default: return "Unknown";
+        case 100:
+            return "Continue";
+        case 101:
+            return "Switching Protocols";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
+        case 304:
+            return "Not Modified";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
+        case 411:
+            return "Length Required";
+        case 413:
+            return "Content Too Large";
+        case 415:
+            return "Unsupported Media Type";
+        case 417:
+            return "Expectation Failed";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 500:
+            return "Internal Server Error";
+        case 501:
+            return "Not Implemented";
+        case 502:
+            return "Bad Gateway";
+        case 503:
+            return "Service Unavailable";
+        case 504:
+            return "Gateway Timeout";
+        case 505:
+            return "HTTP Version Not Supported";
+        default:
+            return "Unknown";
     }
 }
 

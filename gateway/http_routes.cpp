@@ -54,8 +54,9 @@ bool matches(std::string_view pattern, std::string_view path, std::vector<std::s
     for (std::size_t i = 0; i < want.size(); ++i) {
         if (want[i].starts_with('{')) {
             if (got[i].empty()) return false;
-            values.push_back(QByteArray::fromPercentEncoding(QByteArray(got[i].data(), qsizetype(got[i].size())))
-                                 .toStdString());
+            values.push_back(
+                QByteArray::fromPercentEncoding(QByteArray(got[i].data(), qsizetype(got[i].size())))
+                    .toStdString());
         } else if (want[i] != got[i]) {
             return false;
         }
@@ -65,7 +66,9 @@ bool matches(std::string_view pattern, std::string_view path, std::vector<std::s
 
 }  // namespace
 
-std::span<const Route> routes() { return kRoutes; }
+std::span<const Route> routes() {
+    return kRoutes;
+}
 
 RouteMatch matchRoute(std::string_view method, std::string_view path) {
     RouteMatch match;
@@ -89,8 +92,8 @@ RouteMatch matchRoute(std::string_view method, std::string_view path) {
 namespace {
 
 // A body that must be empty or one JSON object with only the given keys.
-std::optional<QJsonObject> bodyObject(std::string_view body, std::initializer_list<QStringView> keys,
-                                      std::string& error) {
+std::optional<QJsonObject> bodyObject(std::string_view body,
+                                      std::initializer_list<QStringView> keys, std::string& error) {
     if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return QJsonObject{};
     QJsonParseError parseError{};
     const QJsonDocument document =
@@ -102,7 +105,8 @@ std::optional<QJsonObject> bodyObject(std::string_view body, std::initializer_li
     const QJsonObject object = document.object();
     for (auto it = object.begin(); it != object.end(); ++it) {
         if (std::ranges::find(keys, QStringView(it.key())) == keys.end()) {
-            error = "the body holds \"" + engine::shownText(it.key().toStdString()) + "\", which is no key of this request";
+            error = "the body holds \"" + engine::shownText(it.key().toStdString()) +
+                    "\", which is no key of this request";
             return std::nullopt;
         }
     }

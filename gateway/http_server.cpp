@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "gateway/listener.h"
+#include "gateway/log.h"
 
 namespace gateway {
 
@@ -22,12 +23,9 @@ struct HttpServer::Connection {
     bool closing = false;
 };
 
-HttpServer::HttpServer(std::string what, Listener& listener, TimerSource& timers, Log log,
-                       HttpLimits limits, QObject* parent)
+HttpServer::HttpServer(Listener& listener, TimerSource& timers, HttpLimits limits, QObject* parent)
     : QObject(parent),
-      what_(std::move(what)),
       timers_(timers),
-      log_(std::move(log)),
       limits_(limits),
       webSockets_(QStringLiteral("projectord"), QWebSocketServer::NonSecureMode) {
     listener.onConnection = [this](QTcpSocket* socket) { accepted(socket); };
@@ -81,7 +79,8 @@ void HttpServer::readMore(Connection& c) {
     const qint64 available = c.socket->bytesAvailable();
     if (available == 0) return;
     const QByteArray bytes = c.socket->peek(available);
-    const RequestHead head = parseRequestHead(std::string_view(bytes.constData(), std::size_t(bytes.size())), limits_);
+    const RequestHead head =
+        parseRequestHead(std::string_view(bytes.constData(), std::size_t(bytes.size())), limits_);
     if (head.state == RequestHead::State::Bad) {
         refuse(c, head.status, head.error);
         return;
@@ -91,7 +90,9 @@ void HttpServer::readMore(Connection& c) {
         // The rest of the request is due within kRequestMs of its first byte.
         if (c.timer->interval() != kRequestMs) {
             c.timer->setInterval(kRequestMs);
-            c.timer->onTick = [this, &c] { refuse(c, 408, "the request did not arrive whole in time"); };
+            c.timer->onTick = [this, &c] {
+                refuse(c, 408, "the request did not arrive whole in time");
+            };
             c.timer->setEnabled(true);
         }
         if (head.state == RequestHead::State::Complete && head.expectContinue && !c.continued) {
@@ -141,7 +142,6 @@ void HttpServer::answer(Connection& c, std::uint64_t request, const HttpResponse
 }
 
 void HttpServer::refuse(Connection& c, int status, const std::string& why) {
-    if (status == 408 || status == 431 || status == 413) log_(what_ + ": " + c.peer + " closed: " + why);
     c.keepAlive = false;
     c.awaiting = nextRequest_++;
     answer(c, c.awaiting,
@@ -165,7 +165,9 @@ void HttpServer::upgrade(Connection& c, const HttpRequest& request) {
     c.timer->setEnabled(false);
     QMetaObject::invokeMethod(
         this,
-        [this, &c] { std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; }); },
+        [this, &c] {
+            std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; });
+        },
         Qt::QueuedConnection);
     webSockets_.handleConnection(socket);
     QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
@@ -193,7 +195,9 @@ void HttpServer::close(Connection& c) {
     // Removed from the event loop: this may run inside the connection's own notification.
     QMetaObject::invokeMethod(
         this,
-        [this, &c] { std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; }); },
+        [this, &c] {
+            std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; });
+        },
         Qt::QueuedConnection);
 }
 

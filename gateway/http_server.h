@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "gateway/http_request.h"
-#include "gateway/log.h"
 #include "link/timers.h"
 
 class QTcpSocket;
@@ -31,8 +30,10 @@ using Respond = std::function<void(HttpResponse response)>;
 // just slow: one request at a time per connection (the next is not read until the answer to
 // the one before is written), the head and body bounded (HttpLimits), a request that does not
 // arrive whole within kRequestMs and a connection idle for kIdleMs are closed, answers a client
-// does not take beyond kMaxUnsentBytes close its connection. WebSocket upgrades go, with their
-// request unread, to a QWebSocketServer whose handshake has its own timeout.
+// does not take beyond kMaxUnsentBytes close its connection. A request refused is answered
+// with its status and not logged: a flood of them would flood the log, and the listener logs
+// when connections are turned away. WebSocket upgrades go, with their request unread, to a
+// QWebSocketServer whose handshake has its own timeout.
 class HttpServer final : public QObject {
     Q_OBJECT
   public:
@@ -41,9 +42,9 @@ class HttpServer final : public QObject {
     static constexpr std::int64_t kMaxUnsentBytes = 1 << 20;
     static constexpr std::int64_t kMaxWebSocketMessageBytes = 4096;
 
-    // `what` names the port in log lines ("http"). The listener's connections come here.
-    HttpServer(std::string what, Listener& listener, TimerSource& timers, Log log,
-               HttpLimits limits = {}, QObject* parent = nullptr);
+    // The listener's connections come here.
+    HttpServer(Listener& listener, TimerSource& timers, HttpLimits limits = {},
+               QObject* parent = nullptr);
     ~HttpServer() override;
 
     // Each complete request; the handler answers through `respond`, at once or later.
@@ -66,9 +67,7 @@ class HttpServer final : public QObject {
     void close(Connection& c);
     void armIdle(Connection& c);
 
-    std::string what_;
     TimerSource& timers_;
-    Log log_;
     HttpLimits limits_;
     QWebSocketServer webSockets_;
     std::list<std::unique_ptr<Connection>> connections_;

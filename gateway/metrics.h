@@ -29,7 +29,9 @@ class LineMetrics final : public QObject {
     std::uint64_t repliesMissing() const { return repliesMissing_; }
     std::uint64_t linesLost() const { return linesLost_; }
     // Complete replies per bucket (not cumulative), the ones beyond the last bound at the end.
-    const std::array<std::uint64_t, kReplyBuckets.size() + 1>& replyCounts() const { return replyCounts_; }
+    const std::array<std::uint64_t, kReplyBuckets.size() + 1>& replyCounts() const {
+        return replyCounts_;
+    }
     double replySecondsSum() const { return replySecondsSum_; }
     std::optional<std::int64_t> lastPollWallMs() const { return lastPollWallMs_; }
 

@@ -22,7 +22,9 @@ namespace {
 // at least 225.
 constexpr int kNearTwips = 120;
 
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+QString text(std::string_view s) {
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
 
 QString colour(std::uint32_t rgb) {
     if (rgb == panel::kSystemButtonFace || rgb == panel::kSystemWindow) rgb = panel::kGrey;
@@ -94,7 +96,8 @@ int span(const std::vector<int>& all, int start, int length) {
     return last - first + 1;
 }
 
-QJsonObject itemObject(const Item& item, const std::vector<int>& rows, const std::vector<int>& columns) {
+QJsonObject itemObject(const Item& item, const std::vector<int>& rows,
+                       const std::vector<int>& columns) {
     const panel::ControlRow& r = *item.placed.row;
     QJsonObject o{
         {QStringLiteral("caption"), text(r.caption)},
@@ -115,9 +118,10 @@ QJsonObject itemObject(const Item& item, const std::vector<int>& rows, const std
         o.insert(QStringLiteral("holdMs"), panel::kDisplayHoldMs);
     } else {
         const panel::Timing t = b.button->timing;
-        o.insert(QStringLiteral("holdMs"), t == panel::Timing::Timed2000   ? panel::kTimed2000Periods.displayHoldMs
-                                           : t == panel::Timing::Timed5000 ? panel::kTimed5000Periods.displayHoldMs
-                                                                           : panel::kDisplayHoldMs);
+        o.insert(QStringLiteral("holdMs"),
+                 t == panel::Timing::Timed2000   ? panel::kTimed2000Periods.displayHoldMs
+                 : t == panel::Timing::Timed5000 ? panel::kTimed5000Periods.displayHoldMs
+                                                 : panel::kDisplayHoldMs);
     }
     return o;
 }
@@ -157,7 +161,8 @@ QJsonObject remoteLayout(const models::Model& model) {
         Section& s = sections[index];
         std::vector<std::string_view> groups;
         for (const Item& item : s.items) {
-            const std::string_view g = item.button->button ? item.button->button->group : item.button->holdKey->group;
+            const std::string_view g =
+                item.button->button ? item.button->button->group : item.button->holdKey->group;
             if (std::ranges::find(groups, g) == groups.end()) groups.push_back(g);
         }
         if (groups.size() == 1 && !groups.front().empty()) {

@@ -39,7 +39,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
@@ -54,7 +56,8 @@ class Projectors {
         for (int i = 0; i < count; ++i) {
             int master = -1, slave = -1;
             char name[128];
-            if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+            if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+                throw std::runtime_error("openpty");
             termios t{};
             ::tcgetattr(slave, &t);
             ::cfmakeraw(&t);
@@ -84,9 +87,15 @@ class Projectors {
     };
 
     void run() {
-        static const std::map<std::string, std::string> kReplies{
-            {"CR0", "80\r"}, {"CR1", "1\r"},  {"CR4", "11\r"}, {"CR3", "01234\r"}, {"CR6", "035.0  38.5 041.2\r"},
-            {"CRA", "FF\r"}, {"CR9", "TR27K BENCH\r"}, {"CR PRESSURE", "512\r"}, {"CR7", "01\r"}};
+        static const std::map<std::string, std::string> kReplies{{"CR0", "80\r"},
+                                                                 {"CR1", "1\r"},
+                                                                 {"CR4", "11\r"},
+                                                                 {"CR3", "01234\r"},
+                                                                 {"CR6", "035.0  38.5 041.2\r"},
+                                                                 {"CRA", "FF\r"},
+                                                                 {"CR9", "TR27K BENCH\r"},
+                                                                 {"CR PRESSURE", "512\r"},
+                                                                 {"CR7", "01\r"}};
         std::vector<pollfd> fds;
         for (auto& l : lines_) fds.push_back({l.master, POLLIN, 0});
         while (!stop_) {
@@ -147,7 +156,8 @@ std::pair<int, std::string> exchange(int s, const std::string& request) {
         if (end != std::string::npos) {
             const std::size_t at = got.find("Content-Length: ");
             const std::size_t length = std::stoul(got.substr(at + 16));
-            if (got.size() >= end + 4 + length) return {std::stoi(got.substr(9, 3)), got.substr(end + 4, length)};
+            if (got.size() >= end + 4 + length)
+                return {std::stoi(got.substr(9, 3)), got.substr(end + 4, length)};
         }
         const ssize_t n = ::read(s, buffer, sizeof buffer);
         if (n <= 0) throw std::runtime_error("the connection closed");
@@ -176,7 +186,8 @@ pid_t startDaemon(const std::string& config) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) throw std::runtime_error("spawn");
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        throw std::runtime_error("spawn");
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
@@ -256,12 +267,15 @@ int main(int argc, char** argv) {
         const pid_t daemon = startDaemon(config);
         const int s = connectTo(port);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the first poll goes by
-        const std::string request = "POST /api/v1/projectors/p0/press/power-on HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        const std::string request =
+            "POST /api/v1/projectors/p0/press/power-on HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         std::vector<double> press, floor, roundTrip;
         for (int i = 0; i < rounds; ++i) {
             const Clock::time_point before = Clock::now();
             const auto [status, body] = exchange(s, request);
-            if (status != 200) throw std::runtime_error("the press failed: " + std::to_string(status) + " " + body);
+            if (status != 200)
+                throw std::runtime_error("the press failed: " + std::to_string(status) + " " +
+                                         body);
             press.push_back(ms(projectors.lastPowerOn() - before));
             roundTrip.push_back(ms(Clock::now() - before));
         }
@@ -280,18 +294,21 @@ int main(int argc, char** argv) {
             (void)!::write(slave, "C00\r", 4);
             char buffer[8];
             std::size_t got = 0;
-            while (got < 4) got += std::size_t(std::max<ssize_t>(0, ::read(master, buffer, sizeof buffer)));
+            while (got < 4)
+                got += std::size_t(std::max<ssize_t>(0, ::read(master, buffer, sizeof buffer)));
             floor.push_back(ms(Clock::now() - before));
         }
         ::close(master);
         ::close(slave);
         const double lineMs = 4 * 10 * 1000.0 / 19200;  // "C00" CR at 19200 baud, 8N1
-        std::printf("press to the line (%d rounds): p50 %.3f ms, p99 %.3f ms = %.1f %% of the line time "
-                    "(%.2f ms); floor p50 %.3f ms, p99 %.3f ms = %.1f %%\n",
-                    rounds, percentile(press, 0.5), percentile(press, 0.99), 100 * percentile(press, 0.99) / lineMs,
-                    lineMs, percentile(floor, 0.5), percentile(floor, 0.99), 100 * percentile(floor, 0.99) / lineMs);
-        std::printf("press answered (its reply included): p50 %.3f ms, p99 %.3f ms\n", percentile(roundTrip, 0.5),
-                    percentile(roundTrip, 0.99));
+        std::printf(
+            "press to the line (%d rounds): p50 %.3f ms, p99 %.3f ms = %.1f %% of the line time "
+            "(%.2f ms); floor p50 %.3f ms, p99 %.3f ms = %.1f %%\n",
+            rounds, percentile(press, 0.5), percentile(press, 0.99),
+            100 * percentile(press, 0.99) / lineMs, lineMs, percentile(floor, 0.5),
+            percentile(floor, 0.99), 100 * percentile(floor, 0.99) / lineMs);
+        std::printf("press answered (its reply included): p50 %.3f ms, p99 %.3f ms\n",
+                    percentile(roundTrip, 0.5), percentile(roundTrip, 0.99));
     }
 
     // --- /metrics with 50 projectors -------------------------------------------------------
@@ -308,7 +325,9 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 200; ++i) {
             body = exchange(s, request).second;
             std::size_t lamps = 0;
-            for (std::size_t at = 0; (at = body.find("projector_lamp_seconds{", at)) != std::string::npos; ++at) ++lamps;
+            for (std::size_t at = 0;
+                 (at = body.find("projector_lamp_seconds{", at)) != std::string::npos; ++at)
+                ++lamps;
             if (lamps == kProjectors) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -336,10 +355,11 @@ int main(int argc, char** argv) {
             }
             ::close(f);
         }
-        std::printf("/metrics, %d projectors, %zu bytes (%d rounds): p50 %.3f ms, p99 %.3f ms; "
-                    "floor p50 %.3f ms, p99 %.3f ms; projectord RSS %ld KiB\n",
-                    kProjectors, body.size(), rounds, percentile(metrics, 0.5), percentile(metrics, 0.99),
-                    percentile(floor, 0.5), percentile(floor, 0.99), rssKiB);
+        std::printf(
+            "/metrics, %d projectors, %zu bytes (%d rounds): p50 %.3f ms, p99 %.3f ms; "
+            "floor p50 %.3f ms, p99 %.3f ms; projectord RSS %ld KiB\n",
+            kProjectors, body.size(), rounds, percentile(metrics, 0.5), percentile(metrics, 0.99),
+            percentile(floor, 0.5), percentile(floor, 0.99), rssKiB);
     }
     return 0;
 }

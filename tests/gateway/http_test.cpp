@@ -40,9 +40,11 @@ TEST(HttpRequestHead, FramedStrictlyAndBounded) {
         {"GET / HTTP/1.1\r\nHost: h\r\nX: " + big + "\r\n\r\n", State::Bad, 431},
         {manyFields, State::Bad, 431},
         {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 65537\r\n\r\n", State::Bad, 413},
-        {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 99999999999999999999999\r\n\r\n", State::Bad, 413},
+        {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+         State::Bad, 413},
         {"POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n", State::Bad, 411},
-        {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n", State::Bad, 400},
+        {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\n", State::Bad,
+         400},
         {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: -1\r\n\r\n", State::Bad, 400},
         {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 1 2\r\n\r\n", State::Bad, 400},
         {"GET / HTTP/2.0\r\nHost: h\r\n\r\n", State::Bad, 505},
@@ -58,11 +60,13 @@ TEST(HttpRequestHead, FramedStrictlyAndBounded) {
     for (const auto& c : cases) {
         const RequestHead head = gateway::parseRequestHead(c.bytes);
         EXPECT_EQ(head.state, c.state) << c.bytes.substr(0, 80) << " " << head.error;
-        EXPECT_EQ(head.state == State::Bad ? head.status : int(head.bodyBytes), c.status) << c.bytes.substr(0, 80);
+        EXPECT_EQ(head.state == State::Bad ? head.status : int(head.bodyBytes), c.status)
+            << c.bytes.substr(0, 80);
     }
 
     const RequestHead head = gateway::parseRequestHead(
-        "POST /api/v1/projectors/hall/send?x=1 HTTP/1.1\r\nHOST: h:1\r\nConnection: Keep-Alive, close\r\n"
+        "POST /api/v1/projectors/hall/send?x=1 HTTP/1.1\r\nHOST: h:1\r\nConnection: Keep-Alive, "
+        "close\r\n"
         "Expect: 100-continue\r\nContent-Length: 2\r\n\r\n{}");
     EXPECT_EQ(head.request.method, "POST");
     EXPECT_EQ(head.request.path, "/api/v1/projectors/hall/send");
@@ -71,11 +75,14 @@ TEST(HttpRequestHead, FramedStrictlyAndBounded) {
     EXPECT_EQ(*head.request.header("host"), "h:1");
     EXPECT_FALSE(head.keepAlive);
     EXPECT_TRUE(head.expectContinue);
-    EXPECT_EQ(head.headBytes + head.bodyBytes, std::string_view(
-        "POST /api/v1/projectors/hall/send?x=1 HTTP/1.1\r\nHOST: h:1\r\nConnection: Keep-Alive, close\r\n"
-        "Expect: 100-continue\r\nContent-Length: 2\r\n\r\n{}").size());
+    EXPECT_EQ(head.headBytes + head.bodyBytes,
+              std::string_view("POST /api/v1/projectors/hall/send?x=1 HTTP/1.1\r\nHOST: "
+                               "h:1\r\nConnection: Keep-Alive, close\r\n"
+                               "Expect: 100-continue\r\nContent-Length: 2\r\n\r\n{}")
+                  .size());
     EXPECT_FALSE(gateway::parseRequestHead("GET / HTTP/1.0\r\n\r\n").keepAlive);
-    EXPECT_TRUE(gateway::parseRequestHead("GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n").keepAlive);
+    EXPECT_TRUE(
+        gateway::parseRequestHead("GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n").keepAlive);
 }
 
 TEST(HttpRoutes, PathsMethodsAndNames) {
@@ -139,7 +146,8 @@ TEST(HttpBodies, PressAndSend) {
         {R"({"code": "CR0"})", "CR0", ""},
         {R"({"code": "CF FANSPEED MAX"})", "CF FANSPEED MAX", ""},
         {R"({"code": ""})", "", "an empty code: a code has at least one character"},
-        {R"({"code": "C00\rC01"})", "C00\rC01", "the code \"C00\\x0DC01\" holds a character outside printable ASCII"},
+        {R"({"code": "C00\rC01"})", "C00\rC01",
+         "the code \"C00\\x0DC01\" holds a character outside printable ASCII"},
         {R"({"code": "Ä"})", "Ä", "the code \"U+00C4\" holds a character outside printable ASCII"},
         {R"({"code": 7})", "", "the body gives no code: {\"code\": \"CR0\"}"},
         {"", "", "the body gives no code: {\"code\": \"CR0\"}"},
@@ -173,8 +181,9 @@ TEST(RemoteLayout, EveryButtonOnceInTheWindowsGroupsAndArrangement) {
 
         std::vector<std::string> want = {"POWER", "INPUT MODE SET"};
         if (model == &models::kTR27K) want.push_back("INPUT SIGNAL");
-        for (const char* t : {"SOUND MUTE", "NO SHOW", "FREEZE", "MENU", "AV Size", "", "VOL", "Brightness",
-                              "D.Zoom", "Keystone", "", "", "R/C KEY OFF", "", "input sources", "FAN SPEED"}) {
+        for (const char* t :
+             {"SOUND MUTE", "NO SHOW", "FREEZE", "MENU", "AV Size", "", "VOL", "Brightness",
+              "D.Zoom", "Keystone", "", "", "R/C KEY OFF", "", "input sources", "FAN SPEED"}) {
             want.push_back(t);
         }
         if (model == &models::kTR52) want.push_back("logo");
@@ -182,7 +191,8 @@ TEST(RemoteLayout, EveryButtonOnceInTheWindowsGroupsAndArrangement) {
 
         // The cursor pad a cross: (row, column) of up, left, select, right, down.
         const auto at = [&](const char* name) {
-            return std::pair(byName[name].value("row").toInt(), byName[name].value("column").toInt());
+            return std::pair(byName[name].value("row").toInt(),
+                             byName[name].value("column").toInt());
         };
         EXPECT_EQ(at("up"), std::pair(1, 2));
         EXPECT_EQ(at("left"), std::pair(2, 1));
@@ -206,8 +216,9 @@ TEST(RemoteLayout, EveryButtonOnceInTheWindowsGroupsAndArrangement) {
 TEST(HttpServer, DeadlinesOrderAndBounds) {
     VirtualClock clock;
     std::vector<std::string> log;
-    gateway::Listener listener("http", {QHostAddress::LocalHost}, 0, 8, [&](const std::string& l) { log.push_back(l); });
-    gateway::HttpServer server("http", listener, clock, [&](const std::string& l) { log.push_back(l); });
+    gateway::Listener listener("http", {QHostAddress::LocalHost}, 0, 8,
+                               [&](const std::string& l) { log.push_back(l); });
+    gateway::HttpServer server(listener, clock);
     std::vector<gateway::Respond> later;
     server.onRequest = [&](const gateway::HttpRequest& r, gateway::Respond respond) {
         if (r.path == "/later") {
@@ -225,10 +236,13 @@ TEST(HttpServer, DeadlinesOrderAndBounds) {
     };
     const auto receive = [](QTcpSocket& s, const std::string& until) {
         std::string got;
-        (void)QTest::qWaitFor([&] {
-            got += s.readAll().toStdString();
-            return got.find(until) != std::string::npos || s.state() == QAbstractSocket::UnconnectedState;
-        }, 3000);
+        (void)QTest::qWaitFor(
+            [&] {
+                got += s.readAll().toStdString();
+                return got.find(until) != std::string::npos ||
+                       s.state() == QAbstractSocket::UnconnectedState;
+            },
+            3000);
         return got + s.readAll().toStdString();
     };
 
@@ -239,25 +253,31 @@ TEST(HttpServer, DeadlinesOrderAndBounds) {
     QTest::qWait(50);
     EXPECT_EQ(stalled->state(), QAbstractSocket::ConnectedState);
     clock.advance(1);
-    EXPECT_NE(receive(*stalled, "\r\n\r\n").find("HTTP/1.1 408 Request Timeout"), std::string::npos);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return stalled->state() == QAbstractSocket::UnconnectedState; }, 3000));
+    EXPECT_NE(receive(*stalled, "\r\n\r\n").find("HTTP/1.1 408 Request Timeout"),
+              std::string::npos);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return stalled->state() == QAbstractSocket::UnconnectedState; }, 3000));
 
     // The first answer waits; the second request is not read before it is given.
     auto client = connect();
-    client->write("GET /later HTTP/1.1\r\nHost: h\r\n\r\nPOST /b HTTP/1.1\r\nHost: h\r\nContent-Length: 2\r\n\r\nhi");
+    client->write(
+        "GET /later HTTP/1.1\r\nHost: h\r\n\r\nPOST /b HTTP/1.1\r\nHost: h\r\nContent-Length: "
+        "2\r\n\r\nhi");
     ASSERT_TRUE(QTest::qWaitFor([&] { return later.size() == 1; }, 3000));
     QTest::qWait(50);
     EXPECT_EQ(client->bytesAvailable(), 0);
     later.front()(gateway::HttpResponse{204, "", "", {}});
     later.front()(gateway::HttpResponse{500, "", "twice", {}});  // a second answer is none
     const std::string both = receive(*client, "/b hi");
-    EXPECT_EQ(both, "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n"
-                    "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Type: text/plain\r\n\r\n/b hi");
+    EXPECT_EQ(both,
+              "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\n\r\n"
+              "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Type: text/plain\r\n\r\n/b hi");
 
     auto large = connect();
     large->write("POST /c HTTP/1.1\r\nHost: h\r\nContent-Length: 70000\r\n\r\n");
     EXPECT_NE(receive(*large, "}").find("HTTP/1.1 413 Content Too Large"), std::string::npos);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return large->state() == QAbstractSocket::UnconnectedState; }, 3000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return large->state() == QAbstractSocket::UnconnectedState; }, 3000));
 
     // An answer to a client that has gone is dropped quietly.
     auto gone = connect();
@@ -269,7 +289,7 @@ TEST(HttpServer, DeadlinesOrderAndBounds) {
     auto next = connect();
     next->write("GET /d HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n");
     EXPECT_NE(receive(*next, "/d ").find("Connection: close\r\n\r\n/d "), std::string::npos);
-    EXPECT_EQ(log.size(), 2u);  // the stalled one and the large one
+    EXPECT_TRUE(log.empty()) << log.front();  // a client's mistakes are its own
 }
 
 }  // namespace
