@@ -17,7 +17,8 @@ std::optional<std::string> codeProblem(std::string_view code) {
     if (code.empty()) return "an empty code: a code has at least one character";
     for (const char c : code) {
         if (c < 0x20 || c > 0x7e) {
-            return "the code \"" + engine::shownText(code) + "\" holds a character outside printable ASCII";
+            return "the code \"" + engine::shownText(code) +
+                   "\" holds a character outside printable ASCII";
         }
     }
     return std::nullopt;
