@@ -34,7 +34,7 @@ else
     echo "No display: a short tour of $program, headless."
     "$build_dir/tools/demo-tour/demo-tour" "$model" "$out" "$work/projector.log" 2>/dev/null
     # The same projector in a browser, through projectord's web remote.
-    node "$(dirname "$0")/../tests/node/web_remote_screenshots.js" "$build_dir/gateway/projectord" \
+    node "$(dirname "$0")/web-remote-screenshots.js" "$build_dir/gateway/projectord" \
         "$work/projector" "$model" "$out"
     echo
     echo "Pictures of the window after each step, and of the web remote: $out"

@@ -1,6 +1,7 @@
 // Pictures of the web remote for ./go demo: projectord on the simulator's device, the page in
 // headless Chromium at a phone's size and at a desktop's, after a press of STATUS.
-//   node web_remote_screenshots.js PROJECTORD DEVICE MODEL OUT_DIR
+//   node tools/web-remote-screenshots.js PROJECTORD DEVICE MODEL OUT_DIR
+// puppeteer-core comes from tests/node, where ./go installs it.
 'use strict';
 
 const { spawn } = require('node:child_process');
@@ -8,7 +9,7 @@ const fs = require('node:fs');
 const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
-const puppeteer = require('puppeteer-core');
+const puppeteer = require(path.join(__dirname, '..', 'tests', 'node', 'node_modules', 'puppeteer-core'));
 
 const [daemonPath, device, model, out] = process.argv.slice(2);
 
