@@ -181,7 +181,6 @@ struct HttpFront::Call {
     Respond respond;
     std::vector<std::string> values;
     Projector* projector = nullptr;
-    std::string route;
 };
 
 const HttpFront::Handler HttpFront::kHandlers[] = {
@@ -357,8 +356,8 @@ void HttpFront::handle(const HttpRequest& request, Respond respond) {
     if (route.method == "POST") {
         if (auto refusal = refusedOrigin(request)) return respond(*refusal);
     }
-    Call call{request, std::move(respond), match.values, nullptr, std::string(route.pattern)};
-    if (std::string(route.pattern).find("{projector}") != std::string::npos) {
+    Call call{request, std::move(respond), match.values, nullptr};
+    if (route.pattern.find("{projector}") != std::string_view::npos) {
         call.projector = projectorNamed(call.values.front());
         if (!call.projector) {
             return call.respond(

@@ -52,7 +52,7 @@ void HttpServer::accepted(QTcpSocket* socket) {
     // What a client sends beyond one whole request waits in the system, not here.
     socket->setReadBufferSize(qint64(limits_.maxHeadBytes + limits_.maxBodyBytes));
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    auto owned = std::make_unique<Connection>();
+    auto owned = std::make_shared<Connection>();
     Connection& c = *owned;
     c.socket = socket;
     c.peer = peerOf(*socket);
@@ -119,11 +119,20 @@ void HttpServer::readMore(Connection& c) {
         answer(c, c.awaiting, HttpResponse{404, "text/plain; charset=utf-8", "not found\n", {}});
         return;
     }
-    QPointer<QTcpSocket> alive(c.socket);
+    // The answer may come after the connection has gone, and with it the server.
+    const std::weak_ptr<Connection> alive = connectionOf(c);
     const std::uint64_t id = c.awaiting;
-    onRequest(request, [this, alive, &c, id](HttpResponse response) {
-        if (alive && c.awaiting == id && !c.closing) answer(c, id, response);
+    QPointer<HttpServer> server(this);
+    onRequest(request, [server, alive, id](HttpResponse response) {
+        const std::shared_ptr<Connection> c = alive.lock();
+        if (server && c && c->awaiting == id && !c->closing) server->answer(*c, id, response);
     });
+}
+
+std::shared_ptr<HttpServer::Connection> HttpServer::connectionOf(const Connection& c) const {
+    const auto at =
+        std::ranges::find_if(connections_, [&](const auto& owned) { return owned.get() == &c; });
+    return at == connections_.end() ? nullptr : *at;
 }
 
 void HttpServer::answer(Connection& c, std::uint64_t request, const HttpResponse& response) {

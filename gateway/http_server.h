@@ -61,6 +61,7 @@ class HttpServer final : public QObject {
     struct Connection;
     void accepted(QTcpSocket* socket);
     void readMore(Connection& c);
+    std::shared_ptr<Connection> connectionOf(const Connection& c) const;
     void answer(Connection& c, std::uint64_t request, const HttpResponse& response);
     void refuse(Connection& c, int status, const std::string& why);
     void upgrade(Connection& c, const HttpRequest& request);
@@ -70,7 +71,7 @@ class HttpServer final : public QObject {
     TimerSource& timers_;
     HttpLimits limits_;
     QWebSocketServer webSockets_;
-    std::list<std::unique_ptr<Connection>> connections_;
+    std::list<std::shared_ptr<Connection>> connections_;
     std::uint64_t nextRequest_ = 1;
 };
 
