@@ -80,10 +80,15 @@ struct Gateway {
         daemon.start(QStringLiteral(PROJECTORD_PATH), args);
         EXPECT_TRUE(logSays("started")) << log;
     }
+    // Ended as an administrator ends it: 0, or a sanitizer's report, a crash or a hang.
     ~Gateway() {
         daemon.terminate();
-        if (!daemon.waitForFinished(5000)) daemon.kill();
+        const bool ended = daemon.waitForFinished(5000);
+        if (!ended) daemon.kill();
         daemon.waitForFinished();
+        log += daemon.readAllStandardError().toStdString();
+        EXPECT_TRUE(ended && daemon.exitStatus() == QProcess::NormalExit && daemon.exitCode() == 0)
+            << log;
     }
     bool logSays(const std::string& text, int ms = 5000) {
         return QTest::qWaitFor(

@@ -77,9 +77,11 @@ class Daemon {
     this.child.stderr.on('data', (d) => { this.err += d; });
   }
   started() { return until('projectord to start', () => this.err.includes('started') || this.child.exitCode !== null); }
+  // Ends it with SIGTERM; its exit status, 0 when all went well (a sanitizer's report or a
+  // crash makes it another).
   stop() {
     this.child.kill('SIGTERM');
-    return new Promise((r) => (this.child.exitCode !== null ? r() : this.child.on('exit', r)));
+    return new Promise((r) => (this.child.exitCode !== null ? r(this.child.exitCode) : this.child.on('exit', r)));
   }
 }
 
@@ -94,8 +96,9 @@ async function gateway(t, model, extra = []) {
   await daemon.started();
   assert.match(daemon.err, /started/, daemon.err);
   t.after(async () => {
-    await daemon.stop();
+    const status = await daemon.stop();
     sim.stop();
+    assert.equal(status, 0, daemon.err);
   });
   return { sim, daemon, url: 'http://127.0.0.1:' + port + '/' };
 }
