@@ -408,9 +408,9 @@ void ReconnectingPort::setSettings(const std::string& settings) {
         fail(opened_.address.text + ": the line settings of a raw TCP port are those set on the server. "
                                     "Use an rfc2217:// address of the server to choose them from the panel.");
     }
-    if (transport_ && (state_ == State::Open || state_ == State::Connecting)) {
-        call([&] { transport_->applySettings(parsed); });
-    }
+    // An attempt to reopen takes them too: its connection may be on the way, and starts with
+    // the settings it holds.
+    if (transport_) call([&] { transport_->applySettings(parsed); });
     settings_ = settings;
 }
 

@@ -312,6 +312,12 @@ TEST(ReconnectingPort, LineSettingsOverTheNetwork) {
     rfc.port->setSettings("9600,N,8,1");
     EXPECT_EQ(rfc.live().baudApplied, 9600);
 
+    // Chosen while an attempt to reconnect is on its way: that connection starts with it.
+    rfc.live().fail("rfc2217://hall:2217: the server closed the connection");
+    rfc.clock.advance(ReconnectingPort::kRetryMs);
+    rfc.port->setSettings("19200,N,8,1");
+    EXPECT_EQ(rfc.live().baudApplied, 19200);
+
     PortFixture raw("socket://hall:4001");
     raw.port->setPortOpen(true);
     raw.port->setSettings("19200,N,8,1");  // unchanged: nothing to refuse
