@@ -257,7 +257,16 @@ void ReconnectingPort::lose(const std::string& description, bool report) {
         lostDescription_.clear();
         return;
     }
-    lostDescription_ = description + "\n" + kReconnectNote;
+    tell(description + "\n" + kReconnectNote);
+}
+
+void ReconnectingPort::giveUp(const std::string& description) {
+    stopAll();
+    tell(description);
+}
+
+void ReconnectingPort::tell(std::string report) {
+    lostDescription_ = std::move(report);
     // Reported from the event loop, not from inside the transport's notification.
     QMetaObject::invokeMethod(
         this,
@@ -274,6 +283,11 @@ void ReconnectingPort::call(const std::function<void()>& operation) {
         operation();
     } catch (const SerialError& e) {
         // A call that meets the loss fails with it, and that is the loss's one report.
+        if (transport_ && transport_->gone() && transport_->permanent()) {
+            stopAll();
+            lostDescription_.clear();
+            throw;
+        }
         if (transport_ && transport_->gone()) {
             lose(e.what(), false);
             fail(std::string(e.what()) + "\n" + kReconnectNote);
@@ -367,6 +381,10 @@ void ReconnectingPort::onTransportReadyRead() {
 }
 
 void ReconnectingPort::onTransportFailed(const std::string& description) {
+    if (transport_->permanent() && state_ != State::Closed) {
+        giveUp(description);
+        return;
+    }
     switch (state_) {
         case State::Open:
             lose(description);

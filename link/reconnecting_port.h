@@ -29,7 +29,9 @@ class Transport;
 // the server has answered wait (bounded) and go out once it has. A connection counts as made
 // once it has stood for kSettleMs, since a serial server that cannot open its device accepts
 // and then hangs up at once. A connection that fails, or is not made within
-// kConnectTimeoutMs, is reported through onLost like a lost port, and retried the same way.
+// kConnectTimeoutMs, is reported through onLost like a lost port, and retried the same way;
+// one that would fail the same way every time (a server that refuses RFC 2217) is reported
+// and the port closed.
 class ReconnectingPort final : public QObject, public SerialPort {
 public:
     using TransportFactory = std::function<std::unique_ptr<Transport>(const DeviceAddress& address)>;
@@ -119,6 +121,8 @@ private:
     void onTransportFailed(const std::string& description);
     void onDeadline();
     void lose(const std::string& description, bool report = true);
+    void giveUp(const std::string& description);
+    void tell(std::string report);
     void call(const std::function<void()>& operation);
     std::string awayText() const;
 

@@ -44,6 +44,7 @@ public:
         if (world_.live == this) world_.live = nullptr;
     }
     bool gone() const override { return gone_; }
+    bool permanent() const override { return permanent_; }
     void applySettings(const serial::LineSettings& s) override { baudApplied = s.baud; }
     void write(const std::string& bytes) override {
         if (std::exchange(world_.breakOnWrite, false)) {
@@ -60,6 +61,10 @@ public:
         onReadyRead();
     }
     void fail(const std::string& why) { onFailed(why); }
+    void refuse(const std::string& why) {
+        gone_ = permanent_ = true;
+        onFailed(why);
+    }
 
     int baudApplied = 0;
 
@@ -68,6 +73,7 @@ private:
     DeviceAddress address_;
     std::string waiting_;
     bool gone_ = false;
+    bool permanent_ = false;
 };
 
 struct PortFixture {
@@ -301,6 +307,25 @@ TEST(ReconnectingPort, NetworkPortThatIsNotMadeIsReportedOnceAndRetried) {
         EXPECT_TRUE(p.port->portOpen());
         EXPECT_EQ(p.lost.size(), 1u);
         EXPECT_EQ(p.world.written, "");
+    }
+}
+
+TEST(ReconnectingPort, ServerThatRefusesWhatTheAddressAsksIsReportedOnceAndNotRetried) {
+    for (const bool connected : {false, true}) {
+        SCOPED_TRACE(connected ? "after the connection was made" : "while connecting");
+        PortFixture p("rfc2217://hall:23");
+        p.port->setPortOpen(true);
+        p.live().connectNow();
+        if (connected) p.clock.advance(ReconnectingPort::kSettleMs);
+        p.live().refuse("rfc2217://hall:23: the server does not offer RFC 2217");
+        p.settle();
+        EXPECT_EQ(p.lost, std::vector<std::string>{"rfc2217://hall:23: the server does not offer RFC 2217"});
+        EXPECT_FALSE(p.port->portOpen());
+        EXPECT_FALSE(p.port->reconnecting());
+        p.world.starts.clear();
+        p.clock.advance(10 * ReconnectingPort::kRetryMs);
+        EXPECT_TRUE(p.world.starts.empty());
+        EXPECT_EQ(p.sendFails("C00\r"), "Port is not open");
     }
 }
 
