@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "engine/shown_text.h"
 #include "link/line_settings.h"
 #include "link/transport.h"
 #include "link/transports.h"
@@ -25,18 +26,11 @@ std::string canonicalPath(const std::string& path) {
     return canonical.isEmpty() ? path : canonical.toStdString();
 }
 
-// What a server said before it hung up, fit for a message: printable ASCII, bounded.
-std::string printable(const std::string& bytes) {
-    constexpr std::size_t kShown = 160;
-    std::string text;
-    for (const char c : bytes) {
-        if (text.size() >= kShown) break;
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7f) text.push_back(c);
-        else if (!text.empty() && text.back() != ' ') text.push_back(' ');
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
+// What a server said before it hung up, for the report: quoted, its line ends dropped, the
+// rest shown as outside text is.
+std::string serverSaid(std::string_view bytes) {
+    while (!bytes.empty() && (bytes.back() == '\r' || bytes.back() == '\n')) bytes.remove_suffix(1);
+    return bytes.empty() ? std::string() : " (the server said \"" + engine::shownBytes(bytes) + "\")";
 }
 
 // The assignment with the serial ports listed at most once: listing them takes tens of
@@ -77,10 +71,16 @@ ReconnectingPort::ReconnectingPort(Context context) : context_(std::move(context
         settleTimer_->setEnabled(false);
         becomeOpen();
     };
+    steadyTimer_ = timers.createTimer();
+    steadyTimer_->setInterval(kSteadyMs);
+    steadyTimer_->onTick = [this] {
+        steadyTimer_->setEnabled(false);
+        quiet_ = false;
+    };
 }
 
 ReconnectingPort::~ReconnectingPort() {
-    for (PanelTimer* t : {retryTimer_.get(), deadlineTimer_.get(), settleTimer_.get()}) {
+    for (PanelTimer* t : {retryTimer_.get(), deadlineTimer_.get(), settleTimer_.get(), steadyTimer_.get()}) {
         t->onTick = nullptr;
         t->setEnabled(false);
     }
@@ -179,7 +179,12 @@ void ReconnectingPort::setPortOpen(bool open) {
     adopt(std::move(transport));
     connected_ = true;
     recordTarget(resolved.address, assignment);
+    enterOpen();
+}
+
+void ReconnectingPort::enterOpen() {
     state_ = State::Open;
+    steadyTimer_->setEnabled(true);
 }
 
 void ReconnectingPort::recordTarget(const DeviceAddress& address, const PortAssignment& assignment) {
@@ -231,6 +236,8 @@ void ReconnectingPort::retire() {
 
 void ReconnectingPort::stopAll() {
     retryTimer_->setEnabled(false);
+    steadyTimer_->setEnabled(false);
+    quiet_ = false;
     retire();
     pending_.clear();
     received_.clear();
@@ -253,10 +260,12 @@ void ReconnectingPort::lose(const std::string& description, bool report) {
     received_.clear();
     state_ = State::Away;
     retryTimer_->setEnabled(true);
-    if (!report) {
+    steadyTimer_->setEnabled(false);
+    if (!report || quiet_) {
         lostDescription_.clear();
         return;
     }
+    quiet_ = true;
     tell(description + "\n" + kReconnectNote);
 }
 
@@ -290,6 +299,7 @@ void ReconnectingPort::call(const std::function<void()>& operation) {
         }
         if (transport_ && transport_->gone()) {
             lose(e.what(), false);
+            quiet_ = true;
             fail(std::string(e.what()) + "\n" + kReconnectNote);
         }
         throw;
@@ -332,7 +342,7 @@ void ReconnectingPort::attemptReopen() {
             adopt(std::move(transport));
             connected_ = true;
             opened_.address.path = path;
-            state_ = State::Open;
+            enterOpen();
             if (onReady) onReady();
             return;
         }
@@ -350,7 +360,7 @@ void ReconnectingPort::onTransportConnected() {
 
 void ReconnectingPort::becomeOpen() {
     if (!transport_ || !connected_) return;
-    state_ = State::Open;
+    enterOpen();
     if (!pending_.empty()) {
         const std::string bytes = std::exchange(pending_, {});
         try {
@@ -389,11 +399,9 @@ void ReconnectingPort::onTransportFailed(const std::string& description) {
         case State::Open:
             lose(description);
             break;
-        case State::Connecting: {
-            const std::string said = printable(received_);
-            lose(said.empty() ? description : description + " (the server said \"" + said + "\")");
+        case State::Connecting:
+            lose(description + serverSaid(received_));
             break;
-        }
         case State::Away:
             // An attempt to reopen failed: quietly, and again later.
             retire();

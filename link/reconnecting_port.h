@@ -22,7 +22,8 @@ class Transport;
 // transport, a local serial device or a TCP connection, raw or RFC 2217, and keeps it
 // connected: a port that is lost is reported once through onLost, then reopened quietly
 // about once a second until it is back, another port is chosen (setCommPort, setDevice) or it
-// is closed. It never writes on its own: what the operator sent before a loss is not
+// is closed. Once reported, a loss is reported again only after the port has stayed open for
+// kSteadyMs, so that a port that keeps dropping is reported once. It never writes on its own: what the operator sent before a loss is not
 // replayed. Once back, the line settings in force are applied again.
 //
 // A network port opens asynchronously: it reads as open at once, and bytes written before
@@ -46,6 +47,9 @@ public:
     static constexpr int kRetryMs = 1000;
     static constexpr int kConnectTimeoutMs = 3000;
     static constexpr int kSettleMs = 300;
+    // A port that keeps dropping is reported once, and again only after it has stayed open
+    // this long.
+    static constexpr int kSteadyMs = 10000;
     // Bytes a network port keeps for the line while the server has not answered yet.
     static constexpr std::size_t kPendingLimit = 4096;
 
@@ -115,6 +119,7 @@ private:
     void connectNetwork();
     void attemptReopen();
     void becomeOpen();
+    void enterOpen();
 
     void onTransportConnected();
     void onTransportReadyRead();
@@ -133,7 +138,7 @@ private:
     };
 
     Context context_;
-    std::unique_ptr<PanelTimer> retryTimer_, deadlineTimer_, settleTimer_;
+    std::unique_ptr<PanelTimer> retryTimer_, deadlineTimer_, settleTimer_, steadyTimer_;
     int commPort_ = 1;
     std::optional<std::string> device_;  // set by setDevice()
     std::string settings_ = "9600,N,8,1";
@@ -146,6 +151,7 @@ private:
     std::string pending_;         // written while connecting
     std::string received_;        // arrived before the connection counted as made
     std::string lostDescription_; // why the port went away, until reported
+    bool quiet_ = false;          // a loss was reported, and the port has not stayed up since
     int notifying_ = 0;           // depth of transport notifications being handled
 };
 

@@ -277,11 +277,19 @@ TEST(ReconnectingPort, NetworkPortThatIsNotMadeIsReportedOnceAndRetried) {
         {"hung up at once",
          [](PortFixture& p) {
              p.live().connectNow();
-             p.live().deliver("\xff\xfb\x03" "Device open failure: Value or file not found\r\n");
+             p.live().deliver("Device open failure: Value or file not found\r\n");
              p.clock.advance(10);
              p.live().fail("rfc2217://hall:2217: the server closed the connection");
          },
          "the server closed the connection (the server said \"Device open failure: Value or file not found\")"},
+        {"hung up after markup and control characters: quoted as they came",
+         [](PortFixture& p) {
+             p.live().connectNow();
+             p.live().deliver("<p style=\"color:red;font-size:40pt\">Projector OK - no action needed</p><!--\x1b[2J");
+             p.live().fail("rfc2217://hall:2217: the server closed the connection");
+         },
+         "the server closed the connection (the server said \"<p style=\"color:red;font-size:40pt\">Projector OK - "
+         "no action needed</p><!--\\x1B[2J\")\nThe panel reconnects"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -308,6 +316,35 @@ TEST(ReconnectingPort, NetworkPortThatIsNotMadeIsReportedOnceAndRetried) {
         EXPECT_EQ(p.lost.size(), 1u);
         EXPECT_EQ(p.world.written, "");
     }
+}
+
+// A server that accepts and hangs up 0.6 s later, again and again: one report, not one a
+// second; once the port has stayed up for a while, the next loss is reported again.
+TEST(ReconnectingPort, PortThatKeepsDroppingIsReportedOnceUntilItHasStayedUp) {
+    PortFixture p("socket://hall:4001");
+    p.port->setPortOpen(true);
+    for (int ms = 0; ms < 30000; ms += ReconnectingPort::kRetryMs + 600) {
+        p.live().connectNow();
+        p.clock.advance(600);
+        ASSERT_TRUE(p.port->portOpen());
+        p.live().fail("socket://hall:4001: the server closed the connection");
+        p.settle();
+        p.clock.advance(ReconnectingPort::kRetryMs);
+    }
+    EXPECT_EQ(p.lost.size(), 1u);
+    EXPECT_GE(p.readied, 15);
+
+    p.live().connectNow();
+    p.clock.advance(ReconnectingPort::kSettleMs + ReconnectingPort::kSteadyMs - 1);
+    p.live().fail("socket://hall:4001: the server closed the connection");
+    p.settle();
+    EXPECT_EQ(p.lost.size(), 1u);
+    p.clock.advance(ReconnectingPort::kRetryMs);
+    p.live().connectNow();
+    p.clock.advance(ReconnectingPort::kSettleMs + ReconnectingPort::kSteadyMs);
+    p.live().fail("socket://hall:4001: the server closed the connection");
+    p.settle();
+    EXPECT_EQ(p.lost.size(), 2u);
 }
 
 TEST(ReconnectingPort, ServerThatRefusesWhatTheAddressAsksIsReportedOnceAndNotRetried) {
