@@ -25,6 +25,9 @@ using panel::toPixels;
 
 namespace {
 
+constexpr const char* kSettings19200 = "19200,N,8,1";
+constexpr const char* kSettings9600 = "9600,N,8,1";
+
 // A window manager that keeps no record of its frames is waited for about ten seconds.
 constexpr int kFrameCheckMs = 25;
 constexpr int kFrameChecks = 400;
@@ -123,15 +126,41 @@ void Form1::warn(const std::string& text) {
         warn_(text);
         return;
     }
-    QMessageBox::warning(this, QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
-                         QString::fromStdString(text), QMessageBox::Ok);
+    // A box that waited on the operator from inside the handler would run a nested event
+    // loop, in which the next failure opens the next box: a port that keeps failing would pile
+    // them up on the stack.
+    if (text == shownWarning_ || std::ranges::find(waitingWarnings_, text) != waitingWarnings_.end()) return;
+    if (waitingWarnings_.size() == kWaitingWarnings) waitingWarnings_.pop_back();
+    waitingWarnings_.push_back(text);
+    if (!warningBox_) showNextWarning();
+}
+
+void Form1::showNextWarning() {
+    if (warningBox_ || waitingWarnings_.empty()) return;
+    shownWarning_ = std::move(waitingWarnings_.front());
+    waitingWarnings_.pop_front();
+    auto* box = new QMessageBox(QMessageBox::Warning,
+                                QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
+                                QString::fromStdString(shownWarning_), QMessageBox::Ok, this);
+    // Texts hold what devices and servers said: never read as markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    connect(box, &QMessageBox::finished, this, [this] {
+        warningBox_ = nullptr;
+        shownWarning_.clear();
+        // The next box once this one has gone.
+        QMetaObject::invokeMethod(this, &Form1::showNextWarning, Qt::QueuedConnection);
+    });
+    warningBox_ = box;
+    box->show();
 }
 
 // ---------------------------------------------------------------------------------------
 // Start, port and speed, receive, end
 
 void Form1::Form_Load() {
-    commSettings = "19200,N,8,1";
+    commSettings = kSettings19200;
     commandPrefix = "";
     // The window is centred by its design size once its frame is known (syncFrame), then
     // cut to the operating area; the top edge stays where the centring put it.
@@ -165,12 +194,19 @@ void Form1::choosePort(int n, int fallback) {
     Frame8->hide();
 }
 
-void Form1::Option9_Click() { chooseSpeed("19200,N,8,1"); }
-void Form1::Option10_Click() { chooseSpeed("9600,N,8,1"); }
+void Form1::Option9_Click() { chooseSpeed(kSettings19200); }
+void Form1::Option10_Click() { chooseSpeed(kSettings9600); }
 
 void Form1::chooseSpeed(const char* settings) {
     commSettings = settings;
-    port_->setSettings(commSettings);
+    try {
+        port_->setSettings(commSettings);
+    } catch (const serial::SerialError&) {
+        // The option shown, like commSettings, is the speed in force.
+        commSettings = port_->settings();
+        (commSettings == kSettings9600 ? Option10 : Option9)->setChecked(true);
+        throw;
+    }
     Frame8->hide();
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "panel/factory.h"
 
 class QLineEdit;
+class QMessageBox;
 class WindowFrame;
 class QRadioButton;
 
@@ -85,6 +88,13 @@ public:
     // Runs one event's handler; a serial failure ends it and goes to the warning box.
     void guarded(const std::function<void()>& handler);
 
+    // Shows `text` in the warning box, as plain text, without waiting for it to be dismissed.
+    // One box is open at a time: a warning that comes meanwhile waits for the boxes before it,
+    // once however often it comes, and the waiting are bounded by kWaitingWarnings (the latest
+    // taking the last place).
+    void warn(const std::string& text);
+    static constexpr std::size_t kWaitingWarnings = 8;
+
     // --- window ----------------------------------------------------------------------------
     // The window's outer height (caption bar and borders included), in twips.
     int outerHeight() const { return outerHeightTwips_; }
@@ -124,7 +134,7 @@ private:
     void wireControls();
     void choosePort(int n, int fallback);
     void chooseSpeed(const char* settings);
-    void warn(const std::string& text);
+    void showNextWarning();
     void showReceived(const std::string& text);
     void decodeReceived();
     void showReplyAsStatus();
@@ -135,6 +145,9 @@ private:
     const models::Model& model_;
     std::unique_ptr<serial::SerialPort> port_;
     Warn warn_;
+    QPointer<QMessageBox> warningBox_;
+    std::string shownWarning_;                // the text of warningBox_
+    std::deque<std::string> waitingWarnings_;
     std::unique_ptr<PanelTimer> Timer1, Timer2, Timer3, Timer4, Timer5;
     panel::ControlMap controls_;
     panel::PanelButton* heldKey_ = nullptr;

@@ -171,3 +171,16 @@ TEST(SerialLink, LostPortIsReportedOnceAndStopsTheRepetition) {
     EXPECT_EQ(p.warnings.size(), 1u);
     QTest::mouseRelease(p.key("Command1"), Qt::LeftButton);
 }
+
+TEST(SerialLink, RefusedSpeedLeavesTheSpeedInForceSelected) {
+    PanelFixture p;
+    p.port->failOn(Op::SetSettings, "socket://hall:4001: the line settings of a raw TCP port are those set on the server.");
+    p.click("Command33");
+    p.click("Option10");
+    EXPECT_EQ(p.warnings.size(), 1u);
+    EXPECT_EQ(p.port->settings(), "19200,N,8,1");
+    EXPECT_EQ(p.form->commSettings, "19200,N,8,1");
+    EXPECT_TRUE(p.form->Option9->isChecked());
+    EXPECT_FALSE(p.form->Option10->isChecked());
+    EXPECT_FALSE(p.form->Frame8->isHidden());
+}
