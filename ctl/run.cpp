@@ -1,5 +1,8 @@
 #include "ctl/run.h"
 
+#include <algorithm>
+
+#include "link/port_assignment.h"
 #include "link/serial_port.h"
 
 namespace ctl {
@@ -14,6 +17,13 @@ void printLine(std::ostream& out, const std::string& line) {
 
 void printError(std::ostream& err, const std::string& text) {
     err << text << '\n' << std::flush;
+}
+
+// What the settings file holds that is never read, where a port is COMn and so assigned by it.
+void printUnreadSettings(const Request& request, const serial::PortAssignment& assignment, std::ostream& err) {
+    const auto assigned = [](const std::string& port) { return serial::panelPortNumber(port) != 0; };
+    if (std::ranges::none_of(request.ports, assigned)) return;
+    if (const std::string unread = serial::unreadSettings(assignment); !unread.empty()) printError(err, unread);
 }
 
 std::string lineOf(const Request& request, std::size_t port, const session::Outcome& outcome) {
@@ -36,7 +46,8 @@ Batch::Batch(const Request& request, const session::Surroundings& surroundings, 
                [this](std::size_t port, const session::Outcome& outcome) {
                    printLine(out_, lineOf(request_, port, outcome));
                }),
-      remaining_(request.ports.size()) {
+      remaining_(request.ports.size()),
+      assignment_(surroundings.port.assignment) {
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
         auto line =
             std::make_unique<session::PortSession>(request.ports[i], request.settings, surroundings);
@@ -62,6 +73,7 @@ Batch::~Batch() = default;
 
 void Batch::start(std::function<void()> finished) {
     finished_ = std::move(finished);
+    printUnreadSettings(request_, assignment_, err_);
     openNext();
 }
 
@@ -149,6 +161,7 @@ Watch::~Watch() {
 }
 
 bool Watch::start() {
+    printUnreadSettings(request_, surroundings_.port.assignment, err_);
     for (const auto& line : sessions_) {
         try {
             line->open();

@@ -16,7 +16,8 @@ namespace ctl {
 
 // send, press and status: the request's sends on every port at once, each port's one after
 // another. Outcomes go to `out` in the order of the ports (see OrderedOutcomes), failures to
-// `err` in the words of the panel's warning box. Ports are opened one an event-loop pass and
+// `err` in the words of the panel's warning box, and first, where a port is COMn, what the
+// settings file holds that is never read. Ports are opened one an event-loop pass and
 // closed as soon as they are through, so that a fleet's opening and closing overlap with the
 // projectors' replies.
 class Batch {
@@ -49,6 +50,7 @@ class Batch {
     bool missing_ = false;
     bool failed_ = false;
     std::function<void()> finished_;
+    serial::PortAssignment assignment_;
     QObject events_;  // what the queued calls run in; they go with it
 };
 
@@ -63,7 +65,8 @@ class Watch {
     ~Watch();
 
     // Opens every port and starts the rounds; false, with the reason on `err`, when a port
-    // cannot be opened.
+    // cannot be opened. Where a port is COMn, what the settings file holds that is never read
+    // goes to `err` first.
     bool start();
 
   private:

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -316,6 +317,29 @@ TEST(CtlRuns, SeveralPortsRunAtOnceAndPrintInTheirOrder) {
     std::vector<std::string> expected(9, "/dev/ttyUSB0");
     expected.resize(18, "/dev/ttyUSB1");
     EXPECT_EQ(ports, expected) << f.out.str();
+}
+
+// COMn is assigned as for the panel, and what the settings file holds that is never read is
+// said before anything is sent, only where it matters.
+TEST(CtlRuns, SettingsFileLinesThatAreNotReadAreToldOnStandardError) {
+    QTemporaryDir config;
+    QFile file(config.filePath("ports.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("com1=/dev/ttyUSB1\n[ports]\nCOM2=/dev/ttyUSB0\n");
+    file.close();
+    for (const bool named : {true, false}) {
+        Fixture f;
+        f.surroundings.port.assignment.settingsFile = file.fileName().toStdString();
+        EXPECT_EQ(f.runBatch({"--port", named ? "com1" : "/dev/ttyUSB1", "send", "C00"}), 0);
+        ASSERT_EQ(f.writes().size(), 1u);
+        EXPECT_EQ(f.writes()[0].second, "/dev/ttyUSB1 C00");
+        if (named) {
+            EXPECT_EQ(f.err.str().find(file.fileName().toStdString() + " has lines that are not read:\n  [ports]"), 0u)
+                << f.err.str();
+        } else {
+            EXPECT_EQ(f.err.str(), "");
+        }
+    }
 }
 
 TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {

@@ -3,9 +3,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include "app/start.h"
 #include "tests/support/panel_fixture.h"
 
 using Op = FakePort::Op;
@@ -183,4 +186,25 @@ TEST(SerialLink, RefusedSpeedLeavesTheSpeedInForceSelected) {
     EXPECT_TRUE(p.form->Option9->isChecked());
     EXPECT_FALSE(p.form->Option10->isChecked());
     EXPECT_FALSE(p.form->Frame8->isHidden());
+}
+
+TEST(SerialLink, SettingsFileLinesThatAreNotReadAreToldAtStart) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath("ports.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[ports]\nCOM1=/dev/ttyUSB0\n");
+    file.close();
+    serial::PortAssignment assignment;
+    assignment.settingsFile = file.fileName().toStdString();
+    PanelFixture p(models::kTR27K, false);
+    startPanel(*p.form, assignment);
+    ASSERT_EQ(p.warnings.size(), 1u);
+    EXPECT_NE(p.warnings[0].find("[ports]: a section; the lines under it are not read (\"COM1\")"), std::string::npos)
+        << p.warnings[0];
+    EXPECT_TRUE(p.port->portOpen());
+
+    PanelFixture clean(models::kTR27K, false);
+    startPanel(*clean.form, {});
+    EXPECT_TRUE(clean.warnings.empty());
+    EXPECT_TRUE(clean.port->portOpen());
 }
