@@ -25,6 +25,9 @@ using panel::toPixels;
 
 namespace {
 
+// Writes of the receive path, told to assistive technology once the reply is complete.
+constexpr panel::PanelLabel::Announce kHeld = panel::PanelLabel::Announce::Held;
+
 constexpr const char* kSettings19200 = "19200,N,8,1";
 constexpr const char* kSettings9600 = "9600,N,8,1";
 
@@ -248,26 +251,34 @@ void Form1::Hyouji(const std::string& text, int mode) {
         Timer4->setEnabled(true);
         return;
     }
-    showReceived(text);
+    const bool complete = showReceived(text);
     decodeReceived();
+    // What arrives is told to assistive technology once a reply is complete, or once its
+    // window ends (Timer2), not once per piece: a listener hears each reply once.
+    if (complete) {
+        Label12->announceHeld();
+        Label22->announceHeld();
+    }
 }
 
-void Form1::showReceived(const std::string& text) {
+bool Form1::showReceived(const std::string& text) {
     // rxBuffer only grows between two emptyings, so the rendering is extended by what is new
     // instead of being redone: the receive path stays linear in what arrives.
     const bool extends = &text == &rxBuffer && Label12->generation() == rxShownGeneration_ &&
                          rxShown_ <= text.size();
+    const std::string_view shownNow = std::string_view(text).substr(extends ? rxShown_ : 0);
     if (extends) {
         std::string more;
-        engine::appendDisplayTokens(more, std::string_view(text).substr(rxShown_));
-        Label12->appendText(more);
+        engine::appendDisplayTokens(more, shownNow);
+        Label12->appendText(more, kHeld);
     } else {
-        Label12->setText(engine::displayForm(text));
+        Label12->setText(engine::displayForm(text), kHeld);
     }
     if (&text == &rxBuffer) {
         rxShown_ = text.size();
         rxShownGeneration_ = Label12->generation();
     }
+    return shownNow.find(engine::kCR) != std::string_view::npos;
 }
 
 void Form1::decodeReceived() {
@@ -281,7 +292,7 @@ void Form1::decodeReceived() {
         replyDecoder_.update(outCommand, commandPrefix, Label12->text(), model_.lampMode);
     switch (update.kind) {
         case engine::StatusUpdate::Kind::Keep: break;
-        case engine::StatusUpdate::Kind::Set: Label22->setText(std::move(update.caption)); break;
+        case engine::StatusUpdate::Kind::Set: Label22->setText(std::move(update.caption), kHeld); break;
         case engine::StatusUpdate::Kind::ShowReply: showReplyAsStatus(); break;
     }
 }
@@ -295,9 +306,9 @@ void Form1::showReplyAsStatus() {
                          Label12->generation() == statusShownRxGeneration_ &&
                          statusShown_ <= r.size();
     if (extends) {
-        Label22->appendText(std::string_view(r).substr(statusShown_));
+        Label22->appendText(std::string_view(r).substr(statusShown_), kHeld);
     } else {
-        Label22->setText(r);
+        Label22->setText(r, kHeld);
     }
     statusShown_ = r.size();
     statusShownRxGeneration_ = Label12->generation();
@@ -317,6 +328,8 @@ void Form1::sendCommand(std::string_view code) {
 
 void Form1::Timer2_Timer() {
     if (awaitingReply == 1) Label12->setText(" X X X X");
+    Label12->announceHeld();
+    Label22->announceHeld();
     Timer2->setEnabled(false);
     emptyRxBuffer();
     awaitingReply = 0;

@@ -135,7 +135,8 @@ private:
     void choosePort(int n, int fallback);
     void chooseSpeed(const char* settings);
     void showNextWarning();
-    void showReceived(const std::string& text);
+    // True when what it shows now holds a carriage return: a reply is complete.
+    bool showReceived(const std::string& text);
     void decodeReceived();
     void showReplyAsStatus();
     void emptyRxBuffer();

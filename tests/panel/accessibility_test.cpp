@@ -175,6 +175,9 @@ TEST(AccessibilityEvents, DisplaysAnnounceTheirChangesOncePerPassAndAppendedPiec
     p.port->receive("0");
     p.port->receive("\r");
     QCoreApplication::processEvents();
+    // A second reply in the same window: the piece it adds.
+    p.port->receive("1\r");
+    QCoreApplication::processEvents();
     // Timer4 clears the three, then STATUS is written and cleared again in one pass.
     p.clock.advance(1000);
     p.form->Label22->setText(" Stand by");
@@ -186,15 +189,15 @@ TEST(AccessibilityEvents, DisplaysAnnounceTheirChangesOncePerPassAndAppendedPiec
         {txd, NameChanged, 0, "", ""},
         {txd, TextUpdated, 0, "", " C R 0 CR "},
         {rxd, NameChanged, 0, "", ""},
-        {rxd, TextUpdated, 0, "", " 0 "},
-        {rxd, NameChanged, 0, "", ""},
-        {rxd, TextInserted, 3, "", "0 CR "},
+        {rxd, TextUpdated, 0, "", " 0 0 CR "},
         {status, NameChanged, 0, "", ""},
         {status, TextUpdated, 0, "", " Power ON"},
+        {rxd, NameChanged, 0, "", ""},
+        {rxd, TextInserted, 8, "", "1 CR "},
         {txd, NameChanged, 0, "", ""},
         {txd, TextUpdated, 0, " C R 0 CR ", ""},
         {rxd, NameChanged, 0, "", ""},
-        {rxd, TextUpdated, 0, " 0 0 CR ", ""},
+        {rxd, TextUpdated, 0, " 0 0 CR 1 CR ", ""},
         {status, NameChanged, 0, "", ""},
         {status, TextUpdated, 0, " Power ON", ""},
     };
@@ -205,6 +208,58 @@ TEST(AccessibilityEvents, DisplaysAnnounceTheirChangesOncePerPassAndAppendedPiec
     p.form.reset();
     QCoreApplication::processEvents();
     EXPECT_EQ(listener.events.size(), expected.size());
+}
+
+// A reply arriving byte by byte is heard once, not once per byte: when it is complete, or
+// when its reply window ends without a carriage return. Meanwhile each display's name is its
+// text, as automation reads it.
+TEST(AccessibilityEvents, ReplyInPiecesIsAnnouncedOnceCompleteOrAtTheEndOfItsWindow) {
+    struct Case {
+        const char* what;
+        const char* query;
+        std::string reply;
+        int windowMs;  // when it is told, after the last byte; 0 at once
+        std::string rxd, status;
+    };
+    const Case cases[] = {
+        {"STATUS showing the reply", "CR9", "01234\r", 0, " 0 1 2 3 4 CR ", " 0 1 2 3 4 CR "},
+        {"no carriage return", "CR0", "80", 500 - 2, " 8 0 ", " Stand by"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PanelFixture p;
+        p.form->show();
+        p.form->sendCommand(c.query);
+        QCoreApplication::processEvents();
+        Listener listener(p);
+        for (const char byte : c.reply) {
+            p.clock.advance(1);
+            p.port->receive(std::string(1, byte));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(p.form->Label12)->text(QAccessible::Name),
+                      QString::fromLatin1(p.rxd()));
+            if (byte != c.reply.back()) {
+                EXPECT_TRUE(listener.events.empty()) << byte;
+            }
+        }
+        if (c.windowMs > 0) {
+            p.clock.advance(c.windowMs - 1);
+            QCoreApplication::processEvents();
+            EXPECT_TRUE(listener.events.empty());
+            p.clock.advance(1);
+            QCoreApplication::processEvents();
+        }
+        using enum QAccessible::Event;
+        const std::vector<Told> expected = {
+            {p.form->Label12, NameChanged, 0, "", ""},
+            {p.form->Label12, TextUpdated, 0, "", QString::fromStdString(c.rxd)},
+            {p.form->Label22, NameChanged, 0, "", ""},
+            {p.form->Label22, TextUpdated, 0, "", QString::fromStdString(c.status)},
+        };
+        EXPECT_EQ(listener.events, expected);
+        EXPECT_EQ(p.rxd(), c.rxd);
+        EXPECT_EQ(p.status(), c.status);
+    }
 }
 
 }  // namespace
