@@ -168,7 +168,8 @@ void ReconnectingPort::setPortOpen(bool open) {
     }
     const QFileInfo info(QString::fromStdString(resolved.address.path));
     if (info.isDir()) {
-        fail(failedOpenText(resolved, resolved.address.path + ": a folder, not a serial device", assignment));
+        fail(failedOpenText(resolved, engine::shownText(resolved.address.path) + ": a folder, not a serial device",
+                            assignment));
     }
     std::unique_ptr<Transport> transport = makeTransport(resolved.address);
     try {
@@ -441,7 +442,8 @@ void ReconnectingPort::setSettings(const std::string& settings) {
 }
 
 std::string ReconnectingPort::awayText() const {
-    return opened_.address.text + ": the port is disconnected; the command was not sent. " + kReconnectNote;
+    return engine::shownText(opened_.address.text) + ": the port is disconnected; the command was not sent. " +
+           kReconnectNote;
 }
 
 void ReconnectingPort::output(const std::string& bytes) {
