@@ -23,8 +23,9 @@ class Transport;
 // connected: a port that is lost is reported once through onLost, then reopened quietly
 // about once a second until it is back, another port is chosen (setCommPort, setDevice) or it
 // is closed. Once reported, a loss is reported again only after the port has stayed open for
-// kSteadyMs, so that a port that keeps dropping is reported once. It never writes on its own: what the operator sent before a loss is not
-// replayed. Once back, the line settings in force are applied again.
+// kSteadyMs, so that a port that keeps dropping is reported once. It never writes on its
+// own: what the operator sent before a loss is not replayed. Once back, the line settings in
+// force are applied again.
 //
 // A network port opens asynchronously: it reads as open at once, and bytes written before
 // the server has answered wait (bounded) and go out once it has. A connection counts as made
