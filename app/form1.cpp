@@ -132,7 +132,9 @@ void Form1::warn(const std::string& text) {
     // A box that waited on the operator from inside the handler would run a nested event
     // loop, in which the next failure opens the next box: a port that keeps failing would pile
     // them up on the stack.
-    if (text == shownWarning_ || std::ranges::find(waitingWarnings_, text) != waitingWarnings_.end()) return;
+    if (text == shownWarning_ ||
+        std::ranges::find(waitingWarnings_, text) != waitingWarnings_.end())
+        return;
     if (waitingWarnings_.size() == kWaitingWarnings) waitingWarnings_.pop_back();
     waitingWarnings_.push_back(text);
     if (!warningBox_) showNextWarning();
@@ -142,9 +144,10 @@ void Form1::showNextWarning() {
     if (warningBox_ || waitingWarnings_.empty()) return;
     shownWarning_ = std::move(waitingWarnings_.front());
     waitingWarnings_.pop_front();
-    auto* box = new QMessageBox(QMessageBox::Warning,
-                                QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
-                                QString::fromStdString(shownWarning_), QMessageBox::Ok, this);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning,
+                        QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
+                        QString::fromStdString(shownWarning_), QMessageBox::Ok, this);
     // Texts hold what devices and servers said: never read as markup.
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -292,7 +295,9 @@ void Form1::decodeReceived() {
         replyDecoder_.update(outCommand, commandPrefix, Label12->text(), model_.lampMode);
     switch (update.kind) {
         case engine::StatusUpdate::Kind::Keep: break;
-        case engine::StatusUpdate::Kind::Set: Label22->setText(std::move(update.caption), kHeld); break;
+        case engine::StatusUpdate::Kind::Set:
+            Label22->setText(std::move(update.caption), kHeld);
+            break;
         case engine::StatusUpdate::Kind::ShowReply: showReplyAsStatus(); break;
     }
 }

@@ -11,11 +11,11 @@
 #include <string_view>
 
 #include "engine/status.h"
-#include "link/timers.h"
 #include "link/serial_port.h"
+#include "link/timers.h"
 #include "models/model.h"
-#include "tables/buttons.h"
 #include "panel/factory.h"
+#include "tables/buttons.h"
 
 class QLineEdit;
 class QMessageBox;
@@ -147,7 +147,7 @@ private:
     std::unique_ptr<serial::SerialPort> port_;
     Warn warn_;
     QPointer<QMessageBox> warningBox_;
-    std::string shownWarning_;                // the text of warningBox_
+    std::string shownWarning_;  // the text of warningBox_
     std::deque<std::string> waitingWarnings_;
     std::unique_ptr<PanelTimer> Timer1, Timer2, Timer3, Timer4, Timer5;
     panel::ControlMap controls_;

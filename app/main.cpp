@@ -3,8 +3,8 @@
 #include "app/form1.h"
 #include "app/start.h"
 #include "common/quit_on_signal.h"
-#include "link/timers.h"
 #include "link/reconnecting_port.h"
+#include "link/timers.h"
 #include "models/model.h"
 #include "panel/widgets.h"
 

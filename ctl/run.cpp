@@ -20,10 +20,14 @@ void printError(std::ostream& err, const std::string& text) {
 }
 
 // What the settings file holds that is never read, where a port is COMn and so assigned by it.
-void printUnreadSettings(const Request& request, const serial::PortAssignment& assignment, std::ostream& err) {
-    const auto assigned = [](const std::string& port) { return serial::panelPortNumber(port) != 0; };
+void printUnreadSettings(const Request& request, const serial::PortAssignment& assignment,
+                         std::ostream& err) {
+    const auto assigned = [](const std::string& port) {
+        return serial::panelPortNumber(port) != 0;
+    };
     if (std::ranges::none_of(request.ports, assigned)) return;
-    if (const std::string unread = serial::unreadSettings(assignment); !unread.empty()) printError(err, unread);
+    if (const std::string unread = serial::unreadSettings(assignment); !unread.empty())
+        printError(err, unread);
 }
 
 std::string lineOf(const Request& request, std::size_t port, const session::Outcome& outcome) {

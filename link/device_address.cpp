@@ -13,8 +13,9 @@ namespace {
 
 // Both may hold what the operator wrote: shown as outside text is.
 [[noreturn]] void malformed(const std::string& text, const QString& what) {
-    throw SerialError((text.empty() ? std::string("The device") : "\"" + engine::shownText(text) + "\"") + ": " +
-                      engine::shownText(what.toStdString()));
+    throw SerialError(
+        (text.empty() ? std::string("The device") : "\"" + engine::shownText(text) + "\"") + ": " +
+        engine::shownText(what.toStdString()));
 }
 
 QString formOf(DeviceAddress::Kind kind) {

@@ -30,7 +30,8 @@ std::string canonicalPath(const std::string& path) {
 // rest shown as outside text is.
 std::string serverSaid(std::string_view bytes) {
     while (!bytes.empty() && (bytes.back() == '\r' || bytes.back() == '\n')) bytes.remove_suffix(1);
-    return bytes.empty() ? std::string() : " (the server said \"" + engine::shownBytes(bytes) + "\")";
+    return bytes.empty() ? std::string()
+                         : " (the server said \"" + engine::shownBytes(bytes) + "\")";
 }
 
 // The assignment with the serial ports listed at most once: listing them takes tens of
@@ -80,7 +81,8 @@ ReconnectingPort::ReconnectingPort(Context context) : context_(std::move(context
 }
 
 ReconnectingPort::~ReconnectingPort() {
-    for (PanelTimer* t : {retryTimer_.get(), deadlineTimer_.get(), settleTimer_.get(), steadyTimer_.get()}) {
+    for (PanelTimer* t :
+         {retryTimer_.get(), deadlineTimer_.get(), settleTimer_.get(), steadyTimer_.get()}) {
         t->onTick = nullptr;
         t->setEnabled(false);
     }
@@ -168,8 +170,9 @@ void ReconnectingPort::setPortOpen(bool open) {
     }
     const QFileInfo info(QString::fromStdString(resolved.address.path));
     if (info.isDir()) {
-        fail(failedOpenText(resolved, engine::shownText(resolved.address.path) + ": a folder, not a serial device",
-                            assignment));
+        fail(failedOpenText(
+            resolved, engine::shownText(resolved.address.path) + ": a folder, not a serial device",
+            assignment));
     }
     std::unique_ptr<Transport> transport = makeTransport(resolved.address);
     try {
@@ -442,8 +445,8 @@ void ReconnectingPort::setSettings(const std::string& settings) {
 }
 
 std::string ReconnectingPort::awayText() const {
-    return engine::shownText(opened_.address.text) + ": the port is disconnected; the command was not sent. " +
-           kReconnectNote;
+    return engine::shownText(opened_.address.text) +
+           ": the port is disconnected; the command was not sent. " + kReconnectNote;
 }
 
 void ReconnectingPort::output(const std::string& bytes) {

@@ -59,7 +59,9 @@ SerialDevice::~SerialDevice() {
 }
 
 // The path as messages show it: it is what the operator wrote.
-QString SerialDevice::shownPath() const { return QString::fromStdString(engine::shownText(path_)); }
+QString SerialDevice::shownPath() const {
+    return QString::fromStdString(engine::shownText(path_));
+}
 
 QString SerialDevice::describeError() const {
     return shownPath() + QStringLiteral(": ") + port_.errorString();

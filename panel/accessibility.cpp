@@ -120,7 +120,8 @@ public:
         switch (pending_) {
             case Pending::Nothing: before_ = std::move(old); break;
             case Pending::Appended: before_ = std::move(old); before_.resize(appendedFrom_); break;
-            case Pending::Replaced: return;  // `before_` is older still
+            case Pending::Replaced:
+                return;  // `before_` is older still
         }
         pending_ = Pending::Replaced;
     }
