@@ -1,5 +1,7 @@
 #include "link/device_address.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <QString>
@@ -106,6 +108,20 @@ DeviceAddress parseDeviceAddress(const std::string& text) {
     }
     parseHostAndPort(address, all.mid(match.capturedLength()));
     return address;
+}
+
+std::string deviceIdentity(const DeviceAddress& address) {
+    if (!address.network()) {
+        const QFileInfo file(QString::fromStdString(address.path));
+        const QString canonical = file.canonicalFilePath();
+        return (canonical.isEmpty() ? QDir::cleanPath(file.absoluteFilePath()) : canonical)
+            .toStdString();
+    }
+    const QString host = QString::fromStdString(address.host);
+    const QHostAddress ip(host);
+    // "[::1]" and "[0:0::1]" are one address; names differ only in case.
+    const QString name = ip.isNull() ? host.toLower() : ip.toString();
+    return "tcp:" + name.toStdString() + ":" + std::to_string(address.port);
 }
 
 }  // namespace serial

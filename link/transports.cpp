@@ -5,9 +5,9 @@
 
 namespace serial {
 
-std::unique_ptr<Transport> openTransport(const DeviceAddress& address) {
+std::unique_ptr<Transport> openTransport(const DeviceAddress& address, const ProgramWords& words) {
     if (address.network()) return std::make_unique<TcpTransport>(address);
-    return std::make_unique<SerialDevice>(address.path);
+    return std::make_unique<SerialDevice>(address.path, words.program);
 }
 
 }  // namespace serial
