@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <map>
 
-#include "engine/shown_text.h"
-
 namespace serial {
 
 namespace {
@@ -71,16 +69,12 @@ std::string deviceTextOf(const Adapter& adapter) {
 std::string describeAdapters(const std::vector<Adapter>& adapters) {
     if (adapters.empty()) return "No serial adapters were found.";
     std::string text = "Serial adapters found:";
-    // What the system says of an adapter is shown as outside text is.
-    using engine::shownText;
     for (const Adapter& a : adapters) {
-        text += "\n  " + shownText(a.path);
-        std::string about = shownText(a.description);
-        if (!a.serialNumber.empty()) {
-            about += (about.empty() ? "" : ", ") + ("serial number " + shownText(a.serialNumber));
-        }
+        text += "\n  " + a.path;
+        std::string about = a.description;
+        if (!a.serialNumber.empty()) about += (about.empty() ? "" : ", ") + ("serial number " + a.serialNumber);
         if (!about.empty()) text += ": " + about;
-        if (!a.stableName.empty()) text += "\n    " + shownText(a.stableName);
+        if (!a.stableName.empty()) text += "\n    " + a.stableName;
     }
     return text;
 }

@@ -6,18 +6,15 @@
 #include <QRegularExpression>
 #include <QString>
 
-#include "engine/shown_text.h"
 #include "link/serial_port.h"
 
 namespace serial {
 
 namespace {
 
-// Both may hold what the operator wrote: shown as outside text is.
 [[noreturn]] void malformed(const std::string& text, const QString& what) {
-    throw SerialError(
-        (text.empty() ? std::string("The device") : "\"" + engine::shownText(text) + "\"") + ": " +
-        engine::shownText(what.toStdString()));
+    throw SerialError((text.empty() ? std::string("The device") : "\"" + text + "\"") + ": " +
+                      what.toStdString());
 }
 
 QString formOf(DeviceAddress::Kind kind) {

@@ -176,7 +176,7 @@ std::string unreadSettings(const PortAssignment& assignment) {
 std::string explainAssignment(int n, const AssignedDevice& device, const PortAssignment& assignment,
                               const std::vector<Adapter>& adapters, const std::string& program) {
     const std::string port = keyFor(n);
-    std::string text = port + " is " + engine::shownText(device.text);
+    std::string text = port + " is " + device.text;
     switch (device.source) {
         case AssignedDevice::Source::Environment:
             text += ", from " + device.origin + ".";

@@ -156,9 +156,8 @@ void ReconnectingPort::setPortOpen(bool open) {
     }
     const QFileInfo info(QString::fromStdString(resolved.address.path));
     if (info.isDir()) {
-        fail(failedOpenText(
-            resolved, engine::shownText(resolved.address.path) + ": a folder, not a serial device",
-            assignment));
+        fail(failedOpenText(resolved, resolved.address.path + ": a folder, not a serial device",
+                            assignment));
     }
     std::unique_ptr<Transport> transport = makeTransport(resolved.address);
     try {
@@ -439,8 +438,8 @@ std::string ReconnectingPort::fixedSettingsText(const DeviceAddress& address,
 }
 
 std::string ReconnectingPort::awayText() const {
-    return engine::shownText(opened_.address.text) +
-           ": the port is disconnected; the command was not sent. " + context_.words.afterLoss;
+    return opened_.address.text + ": the port is disconnected; the command was not sent. " +
+           context_.words.afterLoss;
 }
 
 void ReconnectingPort::output(const std::string& bytes) {

@@ -5,7 +5,6 @@
 #include <set>
 #include <utility>
 
-#include "engine/shown_text.h"
 #include "link/serial_port.h"
 
 #ifdef Q_OS_UNIX
@@ -59,13 +58,8 @@ SerialDevice::~SerialDevice() {
     close();
 }
 
-// The path as messages show it: it is what the operator wrote.
-QString SerialDevice::shownPath() const {
-    return QString::fromStdString(engine::shownText(path_));
-}
-
 QString SerialDevice::describeError() const {
-    return shownPath() + QStringLiteral(": ") + port_.errorString();
+    return QString::fromStdString(path_) + QStringLiteral(": ") + port_.errorString();
 }
 
 void SerialDevice::start(const LineSettings& settings) {
@@ -193,12 +187,12 @@ bool SerialDevice::deviceGone() const {
 // port's last error. The port reports a loss once, whichever way it learns of it first.
 QString SerialDevice::takeFailure() {
     if (!port_.isOpen() && !lostDescription_.empty()) return QString::fromStdString(lostDescription_);
-    if (!port_.isOpen()) return shownPath() + QStringLiteral(": Port is not open");
+    if (!port_.isOpen()) return QString::fromStdString(path_) + QStringLiteral(": Port is not open");
     return describeError();
 }
 
 QString SerialDevice::describeFullQueue(qint64 waiting) const {
-    const QString device = shownPath();
+    const QString device = QString::fromStdString(path_);
     const qint64 idleSeconds = lastTaken_.isValid() ? lastTaken_.elapsed() / 1000 : 0;
     const QString state =
         idleSeconds >= 1

@@ -36,7 +36,6 @@ private:
     bool applyToOpenPort(const LineSettings& settings);
     void onError(QSerialPort::SerialPortError error);
     bool deviceGone() const;
-    QString shownPath() const;
     QString describeError() const;
     QString takeFailure();
     QString describeFullQueue(qint64 waiting) const;
