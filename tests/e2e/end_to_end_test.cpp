@@ -424,13 +424,9 @@ protected:
 TEST_F(TelnetWithoutRfc2217, IsReportedOnceWithTheAddressFormForItAndNotRetried) {
     if (!ser2net_) GTEST_SKIP() << "ser2net is not installed (./go installs it)";
     ASSERT_TRUE(waitFor([&] { return !warnings_.empty(); }));
-    EXPECT_NE(warnings_[0].find(ser2net_->telnetAsRfc2217Address() + ": the server does not offer RFC 2217"),
-              std::string::npos)
-        << warnings_[0];
+    const std::string told = ser2net_->telnetAsRfc2217Address() + ": the server does not offer RFC 2217";
+    EXPECT_EQ(warnings_[0].find(told), 0u) << warnings_[0];
     EXPECT_NE(warnings_[0].find("socket://"), std::string::npos) << warnings_[0];
-    EXPECT_EQ(warnings_[0].find("broke"), std::string::npos) << warnings_[0];
-    EXPECT_FALSE(port_->portOpen());
-    EXPECT_FALSE(port_->reconnecting());
     QTest::qWait(1500);  // a retry would be due after a second
     EXPECT_EQ(warnings_.size(), 1u) << warnings_.back();
     EXPECT_FALSE(port_->reconnecting());
