@@ -104,6 +104,8 @@ Form1::~Form1() {
     }
     port_->onComm = nullptr;
     port_->onLost = nullptr;
+    // Gone while the state its dismissal touches is still there.
+    delete warningBox_.data();
 }
 
 PanelTimer& Form1::timer(int n) {
