@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 
 #include "app/window_frame.h"
 #include "engine/command.h"
@@ -84,11 +85,19 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
     wireControls();
 
     port_->onComm = [this] { guarded([this] { MSComm1_OnComm(); }); };
+    steadyTimer_ = timers.createTimer();
+    steadyTimer_->setInterval(kSteadyMs);
+    steadyTimer_->onTick = [this] {
+        steadyTimer_->setEnabled(false);
+        lossReported_ = false;
+    };
     port_->onLost = [this](const std::string& description) {
         // The adapter has closed the port already; a held key must not go on sending.
         Timer1->setEnabled(false);
-        this->warn(description);
+        steadyTimer_->setEnabled(false);
+        if (!std::exchange(lossReported_, true)) this->warn(description);
     };
+    port_->onReady = [this] { steadyTimer_->setEnabled(true); };
 
     setFixedSize(toPixels(panel::kClientWidth), toPixels(panel::kClientHeight));
     outerHeightTwips_ = panel::kClientHeight;
@@ -98,12 +107,14 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
 Form1::~Form1() {
     qApp->removeEventFilter(this);
     // The timers' handlers reach the controls; stop them before the controls go.
-    for (auto* t : {Timer1.get(), Timer2.get(), Timer3.get(), Timer4.get(), Timer5.get()}) {
+    for (auto* t : {Timer1.get(), Timer2.get(), Timer3.get(), Timer4.get(), Timer5.get(),
+                    steadyTimer_.get()}) {
         t->onTick = nullptr;
         t->setEnabled(false);
     }
     port_->onComm = nullptr;
     port_->onLost = nullptr;
+    port_->onReady = nullptr;
     // Gone while the state its dismissal touches is still there.
     delete warningBox_.data();
 }
@@ -188,6 +199,8 @@ void Form1::Option1_Click() { choosePort(1, 2); }
 void Form1::Option2_Click() { choosePort(2, 1); }
 
 void Form1::choosePort(int n, int fallback) {
+    // The operator's choice starts afresh: its loss is reported.
+    lossReported_ = false;
     try {
         if (port_->portOpen()) port_->setPortOpen(false);
         port_->setCommPort(n);

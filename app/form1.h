@@ -95,6 +95,11 @@ public:
     void warn(const std::string& text);
     static constexpr std::size_t kWaitingWarnings = 8;
 
+    // A lost port is reported once; a loss that follows is reported again only once the port
+    // has stayed up this long since it came back, so that a server that keeps hanging up
+    // is one report.
+    static constexpr int kSteadyMs = 10000;
+
     // --- window ----------------------------------------------------------------------------
     // The window's outer height (caption bar and borders included), in twips.
     int outerHeight() const { return outerHeightTwips_; }
@@ -150,6 +155,8 @@ private:
     std::string shownWarning_;  // the text of warningBox_
     std::deque<std::string> waitingWarnings_;
     std::unique_ptr<PanelTimer> Timer1, Timer2, Timer3, Timer4, Timer5;
+    std::unique_ptr<PanelTimer> steadyTimer_;
+    bool lossReported_ = false;  // and the port has not stayed up since
     panel::ControlMap controls_;
     panel::PanelButton* heldKey_ = nullptr;
 

@@ -70,17 +70,10 @@ ReconnectingPort::ReconnectingPort(Context context) : context_(std::move(context
         settleTimer_->setEnabled(false);
         becomeOpen();
     };
-    steadyTimer_ = timers.createTimer();
-    steadyTimer_->setInterval(kSteadyMs);
-    steadyTimer_->onTick = [this] {
-        steadyTimer_->setEnabled(false);
-        quiet_ = false;
-    };
 }
 
 ReconnectingPort::~ReconnectingPort() {
-    for (PanelTimer* t :
-         {retryTimer_.get(), deadlineTimer_.get(), settleTimer_.get(), steadyTimer_.get()}) {
+    for (PanelTimer* t : {retryTimer_.get(), deadlineTimer_.get(), settleTimer_.get()}) {
         t->onTick = nullptr;
         t->setEnabled(false);
     }
@@ -156,8 +149,7 @@ void ReconnectingPort::setPortOpen(bool open) {
     }
     const QFileInfo info(QString::fromStdString(resolved.address.path));
     if (info.isDir()) {
-        fail(failedOpenText(resolved, resolved.address.path + ": a folder, not a serial device",
-                            assignment));
+        fail(failedOpenText(resolved, resolved.address.path + ": a folder, not a serial device", assignment));
     }
     std::unique_ptr<Transport> transport = makeTransport(resolved.address);
     try {
@@ -168,12 +160,7 @@ void ReconnectingPort::setPortOpen(bool open) {
     adopt(std::move(transport));
     connected_ = true;
     recordTarget(resolved.address, assignment);
-    enterOpen();
-}
-
-void ReconnectingPort::enterOpen() {
     state_ = State::Open;
-    steadyTimer_->setEnabled(true);
 }
 
 void ReconnectingPort::recordTarget(const DeviceAddress& address, const PortAssignment& assignment) {
@@ -226,8 +213,6 @@ void ReconnectingPort::retire() {
 
 void ReconnectingPort::stopAll() {
     retryTimer_->setEnabled(false);
-    steadyTimer_->setEnabled(false);
-    quiet_ = false;
     retire();
     pending_.clear();
     received_.clear();
@@ -250,12 +235,10 @@ void ReconnectingPort::lose(const std::string& description, bool report) {
     received_.clear();
     state_ = State::Away;
     retryTimer_->setEnabled(true);
-    steadyTimer_->setEnabled(false);
-    if (!report || quiet_) {
+    if (!report) {
         lostDescription_.clear();
         return;
     }
-    quiet_ = true;
     tell(description + "\n" + context_.words.afterLoss);
 }
 
@@ -289,7 +272,6 @@ void ReconnectingPort::call(const std::function<void()>& operation) {
         }
         if (transport_ && transport_->gone()) {
             lose(e.what(), false);
-            quiet_ = true;
             fail(std::string(e.what()) + "\n" + context_.words.afterLoss);
         }
         throw;
@@ -332,7 +314,7 @@ void ReconnectingPort::attemptReopen() {
             adopt(std::move(transport));
             connected_ = true;
             opened_.address.path = path;
-            enterOpen();
+            state_ = State::Open;
             if (onReady) onReady();
             return;
         }
@@ -350,7 +332,7 @@ void ReconnectingPort::onTransportConnected() {
 
 void ReconnectingPort::becomeOpen() {
     if (!transport_ || !connected_) return;
-    enterOpen();
+    state_ = State::Open;
     if (!pending_.empty()) {
         const std::string bytes = std::exchange(pending_, {});
         try {

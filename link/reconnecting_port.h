@@ -23,10 +23,8 @@ class Transport;
 // transport, a local serial device or a TCP connection, raw or RFC 2217, and keeps it
 // connected: a port that is lost is reported once through onLost, then reopened quietly
 // about once a second until it is back, another port is chosen (setCommPort, setDevice) or it
-// is closed. Once reported, a loss is reported again only after the port has stayed open for
-// kSteadyMs, so that a port that keeps dropping is reported once. It never writes on its
-// own: what the operator sent before a loss is not replayed. Once back, the line settings in
-// force are applied again.
+// is closed. It never writes on its own: what the operator sent before a loss is not
+// replayed. Once back, the line settings in force are applied again.
 //
 // A network port opens asynchronously: it reads as open at once, and bytes written before
 // the server has answered wait (bounded) and go out once it has. A connection counts as made
@@ -50,9 +48,6 @@ public:
     static constexpr int kRetryMs = 1000;
     static constexpr int kConnectTimeoutMs = 3000;
     static constexpr int kSettleMs = 300;
-    // A port that keeps dropping is reported once, and again only after it has stayed open
-    // this long.
-    static constexpr int kSteadyMs = 10000;
     // Bytes a network port keeps for the line while the server has not answered yet.
     static constexpr std::size_t kPendingLimit = 4096;
 
@@ -82,9 +77,6 @@ public:
 
     // Whether bytes written now go out at once (open, and for a network port connected).
     bool ready() const { return state_ == State::Open; }
-    // Raised when the port becomes ready later than its open: a network connection has been
-    // made, or a lost port has been reopened.
-    std::function<void()> onReady;
     // Whether a lost port is being reopened.
     bool reconnecting() const { return state_ == State::Away; }
     // The device opened last, as it was reached (for a USB adapter, possibly under a
@@ -121,7 +113,6 @@ private:
     void connectNetwork();
     void attemptReopen();
     void becomeOpen();
-    void enterOpen();
 
     void onTransportConnected();
     void onTransportReadyRead();
@@ -140,7 +131,7 @@ private:
     };
 
     Context context_;
-    std::unique_ptr<PanelTimer> retryTimer_, deadlineTimer_, settleTimer_, steadyTimer_;
+    std::unique_ptr<PanelTimer> retryTimer_, deadlineTimer_, settleTimer_;
     int commPort_ = 1;
     std::optional<std::string> device_;  // set by setDevice()
     std::string settings_ = "9600,N,8,1";
@@ -153,7 +144,6 @@ private:
     std::string pending_;         // written while connecting
     std::string received_;        // arrived before the connection counted as made
     std::string lostDescription_; // why the port went away, until reported
-    bool quiet_ = false;          // a loss was reported, and the port has not stayed up since
     int notifying_ = 0;           // depth of transport notifications being handled
 };
 

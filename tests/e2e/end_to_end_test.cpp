@@ -34,6 +34,7 @@ public:
     CountingPort() {
         inner_.onComm = [this] { if (onComm) onComm(); };
         inner_.onLost = [this](const std::string& d) { if (onLost) onLost(d); };
+        inner_.onReady = [this] { if (onReady) onReady(); };
     }
     void setCommPort(int n) override { inner_.setCommPort(n); }
     int commPort() const override { return inner_.commPort(); }

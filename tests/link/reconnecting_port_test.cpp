@@ -312,28 +312,6 @@ TEST(ReconnectingPort, NetworkPortThatIsNotMadeIsReportedOnceAndRetried) {
     }
 }
 
-// A server that accepts and hangs up 0.6 s later, again and again: one report; a loss once
-// the port has stayed up for a while is reported again.
-TEST(ReconnectingPort, PortThatKeepsDroppingIsReportedOnceUntilItHasStayedUp) {
-    PortFixture p("socket://hall:4001");
-    p.port->setPortOpen(true);
-    std::vector<int> upMs(19, 600);
-    upMs.push_back(ReconnectingPort::kSettleMs + ReconnectingPort::kSteadyMs - 1);
-    upMs.push_back(ReconnectingPort::kSettleMs + ReconnectingPort::kSteadyMs);
-    std::vector<std::size_t> reports;
-    for (const int ms : upMs) {
-        p.live().connectNow();
-        p.clock.advance(ms);
-        p.live().fail("socket://hall:4001: the server closed the connection");
-        p.settle();
-        reports.push_back(p.lost.size());
-        p.clock.advance(ReconnectingPort::kRetryMs);
-    }
-    std::vector<std::size_t> expected(20, 1);
-    expected.push_back(2);
-    EXPECT_EQ(reports, expected);
-}
-
 TEST(ReconnectingPort, LineSettingsOverTheNetwork) {
     PortFixture rfc("rfc2217://hall:2217");
     rfc.port->setPortOpen(true);

@@ -173,6 +173,22 @@ TEST(SerialLink, LostPortIsReportedOnceAndStopsTheRepetition) {
     p.clock.advance(1000);
     EXPECT_EQ(p.warnings.size(), 1u);
     QTest::mouseRelease(p.key("Command1"), Qt::LeftButton);
+
+    // Back and lost again and again (a server that accepts and hangs up 0.6 s later): no more
+    // boxes until the port has stayed up for a while.
+    std::vector<int> upMs(19, 600);
+    upMs.insert(upMs.end(), {Form1::kSteadyMs - 1, Form1::kSteadyMs});
+    std::vector<std::size_t> reports;
+    for (const int ms : upMs) {
+        p.port->onReady();
+        p.clock.advance(ms);
+        p.port->onLost("/dev/fake1: Input/output error");
+        reports.push_back(p.warnings.size());
+        p.clock.advance(1000);
+    }
+    std::vector<std::size_t> expected(20, 1);
+    expected.push_back(2);
+    EXPECT_EQ(reports, expected);
 }
 
 TEST(SerialLink, RefusedSpeedLeavesTheSpeedInForceSelected) {

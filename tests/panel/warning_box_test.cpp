@@ -11,9 +11,7 @@
 
 TEST(WarningBox, PlainTextOneAtATimeEachTextOnceTheWaitingBounded) {
     VirtualClock clock;
-    auto owned = std::make_unique<FakePort>();
-    FakePort* port = owned.get();
-    Form1 form(models::kTR27K, std::move(owned), clock);
+    Form1 form(models::kTR27K, std::make_unique<FakePort>(), clock);
     const auto dismiss = [] {
         std::vector<QMessageBox*> open;
         for (QWidget* w : QApplication::topLevelWidgets())
@@ -32,16 +30,16 @@ TEST(WarningBox, PlainTextOneAtATimeEachTextOnceTheWaitingBounded) {
         ADD_FAILURE() << "the warning waits in a nested event loop";
         QApplication::activeModalWidget()->close();
     });
-    for (int i = 0; i < 19; ++i) port->onLost(html);
+    for (int i = 0; i < 19; ++i) form.warn(html);
     returned = true;
-    port->onLost("second");
+    form.warn("second");
     form.guarded([&] { form.sendCommand("C00"); });  // the port is closed
     EXPECT_EQ(dismiss(), html);
     EXPECT_EQ(dismiss(), "second");
     EXPECT_EQ(dismiss(), "Port is not open");
     EXPECT_EQ(dismiss(), "boxes open: 0");
 
-    for (int i = 0; i <= 20; ++i) port->onLost("warning " + std::to_string(i));
+    for (int i = 0; i <= 20; ++i) form.warn("warning " + std::to_string(i));
     for (std::size_t i = 0; i < Form1::kWaitingWarnings; ++i) EXPECT_EQ(dismiss(), "warning " + std::to_string(i));
     EXPECT_EQ(dismiss(), "warning 20");  // the latest takes the last place
 }
