@@ -1,6 +1,9 @@
 #include "ctl/run.h"
 
+#include <algorithm>
+
 #include "engine/shown_text.h"
+#include "link/port_assignment.h"
 #include "link/serial_port.h"
 
 namespace ctl {
@@ -39,6 +42,17 @@ session::Surroundings speakingFor(session::Surroundings surroundings, bool watch
     return surroundings;
 }
 
+// What the settings file holds that is never read, where a port is COMn and so assigned by it.
+void printUnreadSettings(const Request& request, const serial::PortAssignment& assignment,
+                         std::ostream& err) {
+    const auto assigned = [](const std::string& port) {
+        return serial::panelPortNumber(port) != 0;
+    };
+    if (std::ranges::none_of(request.ports, assigned)) return;
+    if (const std::string unread = serial::unreadSettings(assignment); !unread.empty())
+        printNote(err, unread);
+}
+
 std::string lineOf(const Request& request, std::size_t port, const session::Outcome& outcome) {
     const std::string& name = request.ports[port];
     if (request.json) return jsonLine(outcome, *request.model, name);
@@ -56,7 +70,8 @@ Batch::Batch(const Request& request, const session::Surroundings& surroundings, 
       err_(err),
       states_(request.ports.size(), State::Opening),
       ordered_(request.ports.size(), [this](const std::string& line) { printLine(out_, line); }),
-      remaining_(request.ports.size()) {
+      remaining_(request.ports.size()),
+      assignment_(surroundings.port.assignment) {
     const session::Surroundings ours = speakingFor(surroundings, false);
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
         auto line =
@@ -89,6 +104,7 @@ Batch::~Batch() = default;
 
 void Batch::start(std::function<void()> finished) {
     finished_ = std::move(finished);
+    printUnreadSettings(request_, assignment_, err_);
     openNext();
 }
 
@@ -188,6 +204,7 @@ Watch::~Watch() {
 
 void Watch::start(std::function<void(int status)> ended) {
     ended_ = std::move(ended);
+    printUnreadSettings(request_, surroundings_.port.assignment, err_);
     openPorts(true);
     period_->setEnabled(true);
     startRound();
