@@ -16,6 +16,7 @@
 #include "app/window_frame.h"
 #include "engine/command.h"
 #include "engine/display_form.h"
+#include "engine/shown_text.h"
 #include "engine/status.h"
 #include "panel/accessibility.h"
 #include "panel/art.h"
@@ -160,8 +161,10 @@ void Form1::showNextWarning() {
     auto* box =
         new QMessageBox(QMessageBox::Warning,
                         QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
-                        QString::fromStdString(shownWarning_), QMessageBox::Ok, this);
-    // Texts hold what devices and servers said: never read as markup.
+                        QString::fromStdString(engine::shownLines(shownWarning_)),
+                        QMessageBox::Ok, this);
+    // Texts hold what devices, servers and files said: never read as markup, their control
+    // characters made visible.
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);

@@ -23,14 +23,7 @@ void printNote(std::ostream& err, const std::string& note) {
 
 // A port's message, line by line: it holds device texts and what servers and files said.
 void printError(std::ostream& err, std::string_view description) {
-    constexpr std::size_t kLineLimit = 1000;
-    for (;;) {
-        const std::size_t end = description.find('\n');
-        err << engine::shownText(description.substr(0, end), kLineLimit) << '\n';
-        if (end == std::string_view::npos) break;
-        description.remove_prefix(end + 1);
-    }
-    err << std::flush;
+    err << engine::shownLines(description) << '\n' << std::flush;
 }
 
 // The ports' messages in projectorctl's words: a batch gives a lost port up, watch waits for it.
