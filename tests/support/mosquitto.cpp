@@ -106,7 +106,8 @@ const std::vector<Message>& Subscriber::messages() {
 std::optional<Message> Subscriber::waitFor(const std::function<bool(const Message&)>& wanted,
                                            int ms, std::size_t from) {
     std::optional<Message> found;
-    QTest::qWaitFor(
+    // What was found says whether the wait succeeded.
+    (void)QTest::qWaitFor(
         [&] {
             read();
             for (std::size_t i = from; i < messages_.size() && !found; ++i) {
