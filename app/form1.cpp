@@ -74,8 +74,12 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
     Timer4->onTick = [this] { guarded([this] { Timer4_Timer(); }); };
     Timer5->onTick = [this] { guarded([this] { Timer5_Timer(); }); };
 
-    controls_ = panel::buildPanel(this, model_);
-    wireControls();
+    controls_ = panel::buildPanel(this, model_, [this](std::string_view name, QWidget* widget) {
+        wireControl(name, widget);
+    });
+    findControls();
+    // Assistive technology reads every control of the window, also those not yet seen.
+    panel::whenAccessibilityActive(this, [this] { controls_.buildHeldBack(); });
 
     port_->onComm = [this] { guarded([this] { MSComm1_OnComm(); }); };
     port_->onLost = [this](const std::string& description) {
@@ -303,6 +307,7 @@ void Form1::Timer5_Timer() {
 // Window geometry
 
 void Form1::setOuterHeight(int twips) {
+    if (twips > kHeightClosed) controls_.buildHeldBack();
     outerHeightTwips_ = twips;
     const int frame = frameMargins_.top() + frameMargins_.bottom();
     setFixedSize(toPixels(panel::kClientWidth), std::max(0, toPixels(twips) - frame));
@@ -362,6 +367,12 @@ bool Form1::event(QEvent* e) {
             break;
     }
     return QWidget::event(e);
+}
+
+bool Form1::focusNextPrevChild(bool next) {
+    // The keyboard reaches the controls below the window's edge as well.
+    controls_.buildHeldBack();
+    return QWidget::focusNextPrevChild(next);
 }
 
 void Form1::paintEvent(QPaintEvent*) {

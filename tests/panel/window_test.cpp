@@ -2,10 +2,14 @@
 // faces and colours, measured on the real widgets.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QRadioButton>
+#include <QTest>
+#include <functional>
 
 #include "tables/layout.h"
 #include "tests/support/panel_fixture.h"
@@ -159,3 +163,46 @@ INSTANTIATE_TEST_SUITE_P(Models, Window, ::testing::Values(&models::kTR27K, &mod
                          [](const auto& info) { return std::string(info.param->name); });
 
 }  // namespace
+
+// The controls below the window's start height are not built at start; whatever first reaches
+// them builds them, shown and working as the others: the window growing, the keyboard moving
+// on from the last control built, or assistive technology starting.
+TEST(HeldBackControls, AreBuiltByWhateverFirstReachesThem) {
+    struct Trigger {
+        const char* what;
+        std::function<void(PanelFixture&)> reach;
+    };
+    const Trigger triggers[] = {
+        {"Ctrl+J", [](PanelFixture& p) { QTest::keyClick(p.control("Command6"), Qt::Key_J, Qt::ControlModifier); }},
+        {"Tab",
+         [](PanelFixture& p) {
+             p.control("Command35")->setFocus();
+             QTest::keyClick(p.control("Command35"), Qt::Key_Tab);
+             EXPECT_EQ(p.form->focusWidget(), p.form->controls().built("Command44"));
+         }},
+        {"assistive technology",
+         [](PanelFixture&) {
+             QAccessible::setActive(true);
+             QAccessible::setActive(false);
+         }},
+    };
+    for (const Trigger& t : triggers) {
+        SCOPED_TRACE(t.what);
+        PanelFixture p;
+        p.form->show();
+        const panel::ControlMap& controls = p.form->controls();
+        EXPECT_EQ(controls.built("Text1"), nullptr);
+        EXPECT_EQ(controls.built("Command44"), nullptr);
+        t.reach(p);
+        QWidget* status = controls.built("Command44");
+        if (!status) {
+            ADD_FAILURE() << "not built";
+            continue;
+        }
+        EXPECT_TRUE(status->isVisible());
+        EXPECT_NE(controls.built("Text1"), nullptr);
+        p.clearTraffic();
+        static_cast<QAbstractButton*>(status)->click();
+        EXPECT_EQ(p.port->written, "CR0\r");
+    }
+}
