@@ -376,10 +376,15 @@ bool Form1::focusNextPrevChild(bool next) {
 }
 
 void Form1::paintEvent(QPaintEvent*) {
+    // Each line is a rectangle of the line's width, its ends squared off by half the width as
+    // a pen with square caps draws them; filled, no stroker's scratch memory is needed.
     QPainter p(this);
-    p.setPen(QPen(panel::colourFor(panel::kLineColour), panel::kLineWidthPx, Qt::SolidLine,
-                  Qt::SquareCap));
+    const QColor colour = panel::colourFor(panel::kLineColour);
+    constexpr int kBefore = panel::kLineWidthPx / 2, kAfter = (panel::kLineWidthPx - 1) / 2;
     for (const panel::LineRow& line : panel::lineRows()) {
-        p.drawLine(toPixels(line.x1), toPixels(line.y1), toPixels(line.x2), toPixels(line.y2));
+        const QRect r = QRect(QPoint(toPixels(line.x1), toPixels(line.y1)),
+                              QPoint(toPixels(line.x2), toPixels(line.y2)))
+                            .normalized();
+        p.fillRect(r.adjusted(-kBefore, -kBefore, kAfter, kAfter), colour);
     }
 }

@@ -164,6 +164,77 @@ INSTANTIATE_TEST_SUITE_P(Models, Window, ::testing::Values(&models::kTR27K, &mod
 
 }  // namespace
 
+// The bevels, frames and cursor-pad lines are filled rectangles: they must cover exactly the
+// pixels that one- and two-pixel pens would, and no others.
+TEST(WindowEdges, AreThePixelsTheirPensWouldDraw) {
+    PanelFixture p;
+    p.form->show();
+    auto background = [](QWidget* w) {
+        QImage image(w->size(), QImage::Format_RGB32);
+        w->render(&image, {}, {}, QWidget::DrawWindowBackground);
+        return image;
+    };
+    auto blank = [](QWidget* w) {
+        QImage image(w->size(), QImage::Format_RGB32);
+        image.fill(w->palette().color(QPalette::Window));
+        return image;
+    };
+
+    auto* button = static_cast<QAbstractButton*>(p.control("Command4"));  // STAND
+    auto strokes = [](QPainter& q, const QRect& r, const QColor& topLeft,
+                      const QColor& bottomRight) {
+        q.setPen(topLeft);
+        q.drawLine(r.topLeft(), r.topRight());
+        q.drawLine(r.topLeft(), r.bottomLeft());
+        q.setPen(bottomRight);
+        q.drawLine(r.bottomLeft(), r.bottomRight());
+        q.drawLine(r.topRight(), r.bottomRight());
+    };
+    for (const bool down : {false, true}) {
+        button->setDown(down);
+        const QImage face = background(button);
+        QImage reference = blank(button);
+        QPainter q(&reference);
+        const QRect o = button->rect().adjusted(0, 0, -1, -1), i = o.adjusted(1, 1, -1, -1);
+        strokes(q, o, down ? Qt::black : Qt::white, Qt::black);
+        strokes(q, i, down ? QColor(128, 128, 128) : QColor(223, 223, 223), QColor(128, 128, 128));
+        q.end();
+        // The ring of the bevel; the caption lies inside it.
+        int differing = 0;
+        for (int y = 0; y < face.height(); ++y) {
+            for (int x = 0; x < face.width(); ++x) {
+                const bool ring = x < 2 || y < 2 || x >= face.width() - 2 || y >= face.height() - 2;
+                differing += ring && face.pixel(x, y) != reference.pixel(x, y);
+            }
+        }
+        EXPECT_EQ(differing, 0) << (down ? "sunken" : "raised");
+    }
+
+    QWidget* frame = p.control("Frame1");
+    QImage reference = blank(frame);
+    {
+        QPainter q(&reference);
+        const QRect r = frame->rect().adjusted(0, frame->fontMetrics().height() / 2, -2, -2);
+        q.setPen(QColor(128, 128, 128));
+        q.drawRect(r);
+        q.setPen(Qt::white);
+        q.drawRect(r.translated(1, 1));
+    }
+    EXPECT_EQ(background(frame), reference);
+
+    reference = blank(p.form.get());
+    {
+        QPainter q(&reference);
+        q.setPen(QPen(panel::colourFor(panel::kLineColour), panel::kLineWidthPx, Qt::SolidLine,
+                      Qt::SquareCap));
+        for (const panel::LineRow& line : panel::lineRows()) {
+            q.drawLine(panel::toPixels(line.x1), panel::toPixels(line.y1), panel::toPixels(line.x2),
+                       panel::toPixels(line.y2));
+        }
+    }
+    EXPECT_EQ(background(p.form.get()), reference);
+}
+
 // The controls below the window's start height are not built at start; whatever first reaches
 // them builds them, shown and working as the others: the window growing, the keyboard moving
 // on from the last control built, or assistive technology starting.
