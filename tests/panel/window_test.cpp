@@ -11,6 +11,7 @@
 #include <QTest>
 #include <functional>
 
+#include "panel/art.h"
 #include "tables/layout.h"
 #include "tests/support/panel_fixture.h"
 
@@ -148,6 +149,8 @@ TEST_P(Window, PictureIsEightyByTwentySixAndTheIconIsDrawnAtEverySize) {
     const auto* picture = p.form->Image1;
     EXPECT_EQ(picture->pixmap().size(), QSize(80, 26));
     EXPECT_EQ(picture->pixmap().toImage().hasAlphaChannel(), false);
+    // Drawn when the programs were built, as it is drawn now.
+    EXPECT_EQ(picture->pixmap().toImage().convertToFormat(QImage::Format_RGB888), panel::drawPictureArt());
     // The icon is drawn when asked for: at each size a frame asks, with the lens in the
     // middle of the body and clear corners.
     const QIcon icon = p.form->windowIcon();
