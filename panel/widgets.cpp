@@ -66,10 +66,13 @@ Faces& faces() {
 void chooseFaces() {
     // Each face is asked for by its own name where it is installed; elsewhere the IPA face
     // of the same design stands in. Deciding once here spares every font of the layout a
-    // failed lookup followed by a substitution.
-    auto choose = [](const char* face, const char* standIn) {
+    // failed lookup followed by a substitution. Installed means among the families the fonts
+    // name themselves: asking fontconfig what it would substitute for a name costs about as
+    // much as loading a font, and a substitute is not the face asked for.
+    const QStringList installed = QFontDatabase::families();
+    auto choose = [&installed](const char* face, const char* standIn) {
         const QString name = QString::fromUtf8(face);
-        return QFontDatabase::hasFamily(name) ? name : QString::fromLatin1(standIn);
+        return installed.contains(name, Qt::CaseInsensitive) ? name : QString::fromLatin1(standIn);
     };
     faces() = {choose(kGothic, "IPAGothic"), choose(kPGothic, "IPAPGothic")};
 }
