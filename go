@@ -18,7 +18,9 @@ BUILD_DIR=${BUILD_DIR:-build}
 # packages are installed without recommendations: libFuzzer and the sanitizers link it.
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
-          libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net)
+          libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net
+          qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev mosquitto mosquitto-clients
+          prometheus chromium nodejs)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -33,6 +35,16 @@ install_missing() {
         echo "Installing: ${missing[*]}"
         as_root apt-get update -qq
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+    # Where nodejs brings its own npm, Debian's npm conflicts with it.
+    if ! command -v npm >/dev/null; then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends npm
+    fi
+    # The real clients the end-to-end tests drive (a PJLink client, the browser driver, the
+    # accessibility checker), at the versions of tests/node/package-lock.json.
+    if [ ! -f tests/node/node_modules/.package-lock.json ] ||
+       [ tests/node/package-lock.json -nt tests/node/node_modules/.package-lock.json ]; then
+        (cd tests/node && npm ci --no-audit --no-fund --loglevel=error)
     fi
 }
 

@@ -8,6 +8,7 @@
 #include "link/device_address.h"
 #include "link/port_assignment.h"
 #include "link/serial_port.h"
+#include "session/sends.h"
 #include "tables/buttons.h"
 #include "tables/names.h"
 
@@ -180,13 +181,11 @@ Request parseRequest(const QStringList& arguments) {
     const QString& command = positional[0];
     if (command != QLatin1String("press") && parser.isSet(times))
         usage(QStringLiteral("--times goes with press only"));
-    const int window = request.timeoutMs.value_or(panel::kReplyWindowMs);
-
     if (command == QLatin1String("send")) {
         request.command = Request::Command::Send;
         if (positional.size() < 2) usage(QStringLiteral("send needs at least one code"));
         for (qsizetype i = 1; i < positional.size(); ++i)
-            request.sends.push_back({code(positional[i]), window});
+            request.sends.push_back(session::codeSend(code(positional[i]), request.timeoutMs));
     } else if (command == QLatin1String("press")) {
         request.command = Request::Command::Press;
         if (positional.size() != 2) usage(QStringLiteral("press takes one name"));
@@ -209,23 +208,12 @@ Request parseRequest(const QStringList& arguments) {
                            guess.isEmpty() ? QString() : "; did you mean " + guess + "?"));
         }
         const int n = number(parser.value(times), QStringLiteral("--times"), 1, 1'000'000);
-        if (found->button) {
-            if (n != 1)
-                usage(QStringLiteral("%1 is not a hold key: --times repeats hold keys only")
-                          .arg(shown(positional[1])));
-            request.sends.push_back(
-                {std::string(found->button->command),
-                 request.timeoutMs.value_or(panel::replyWindowMs(found->button->timing))});
-        } else {
-            const int pace = panel::repeatPeriodMs(*found->holdKey);
-            for (int i = 0; i < n; ++i) {
-                request.sends.push_back(
-                    {std::string(found->holdKey->command), window, i == 0 ? 0 : pace});
-            }
-        }
+        if (found->button && n != 1)
+            usage(QStringLiteral("%1 is not a hold key: --times repeats hold keys only")
+                      .arg(shown(positional[1])));
+        request.sends = session::pressSends(*found, n, request.timeoutMs);
     } else if (command == QLatin1String("status") || command == QLatin1String("watch")) {
-        for (const std::string_view query : engine::statusQueries())
-            request.sends.push_back({std::string(query), window});
+        request.sends = session::statusSends(request.timeoutMs);
         if (command == QLatin1String("status")) {
             request.command = Request::Command::Status;
             noArguments(positional);

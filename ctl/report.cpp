@@ -4,8 +4,10 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <cmath>
+#include <cstdio>
 
 #include "engine/display_form.h"
+#include "engine/shown_text.h"
 #include "engine/status.h"
 #include "session/outcome.h"
 #include "tables/buttons.h"
@@ -45,8 +47,9 @@ std::string padded(std::string s, std::size_t width) {
 
 }  // namespace
 
-std::string plainLine(const session::Outcome& outcome, const models::Model& model, const std::string* port) {
-    std::string line = port ? *port + "\t" : std::string();
+std::string plainLine(const session::Outcome& outcome, const models::Model& model,
+                      const std::string* port) {
+    std::string line = port ? engine::shownText(*port) + "\t" : std::string();
     line += engine::displayForm(outcome.sent);
     line += '\t';
     line += session::receivedDisplay(outcome);
@@ -55,10 +58,28 @@ std::string plainLine(const session::Outcome& outcome, const models::Model& mode
     return line;
 }
 
-std::string jsonLine(const session::Outcome& outcome, const models::Model& model, const std::string& port) {
+std::string jsonLine(const session::Outcome& outcome, const models::Model& model,
+                     const std::string& port) {
     QJsonObject object = session::outcomeObject(outcome, model);
     object.insert(QStringLiteral("port"), text(port));
     return compact(object);
+}
+
+std::string jsonLine(const session::Unclaimed& unclaimed, const std::string& port) {
+    QJsonObject object = session::unclaimedObject(unclaimed);
+    object.insert(QStringLiteral("port"), text(port));
+    return compact(object);
+}
+
+std::string unclaimedNote(const session::Unclaimed& unclaimed, const std::string& port) {
+    std::string note =
+        engine::shownText(port) + ": \"" + engine::displayForm(unclaimed.bytes) + "\" ";
+    if (unclaimed.after.empty())
+        return note + "came while no command was out: taken for no command.";
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.0f", unclaimed.ms);
+    return note + "came " + ms + " ms after " + unclaimed.after +
+           " was sent, outside its reply: taken for no command.";
 }
 
 std::string listText(const models::Model& model, bool json) {
@@ -108,26 +129,26 @@ std::string portsText(const std::vector<serial::Adapter>& adapters, bool json) {
     return out;
 }
 
-OrderedOutcomes::OrderedOutcomes(std::size_t ports, Print print)
+OrderedLines::OrderedLines(std::size_t ports, Print print)
     : print_(std::move(print)), waiting_(ports), finished_(ports, false) {}
 
-void OrderedOutcomes::add(std::size_t port, const session::Outcome& outcome) {
+void OrderedLines::add(std::size_t port, std::string line) {
     if (port == current_)
-        print_(port, outcome);
+        print_(line);
     else
-        waiting_[port].push_back(outcome);
+        waiting_[port].push_back(std::move(line));
 }
 
-void OrderedOutcomes::finished(std::size_t port) {
+void OrderedLines::finished(std::size_t port) {
     finished_[port] = true;
     flush();
 }
 
-void OrderedOutcomes::flush() {
+void OrderedLines::flush() {
     while (current_ < finished_.size() && finished_[current_]) {
         ++current_;
         if (current_ == finished_.size()) break;
-        for (const session::Outcome& o : waiting_[current_]) print_(current_, o);
+        for (const std::string& line : waiting_[current_]) print_(line);
         waiting_[current_].clear();
     }
 }

@@ -32,17 +32,20 @@ Batch::Batch(const Request& request, const session::Surroundings& surroundings, 
       out_(out),
       err_(err),
       states_(request.ports.size(), State::Opening),
-      ordered_(request.ports.size(),
-               [this](std::size_t port, const session::Outcome& outcome) {
-                   printLine(out_, lineOf(request_, port, outcome));
-               }),
+      ordered_(request.ports.size(), [this](const std::string& line) { printLine(out_, line); }),
       remaining_(request.ports.size()) {
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
-        auto line =
-            std::make_unique<session::PortSession>(request.ports[i], request.settings, surroundings);
+        auto line = std::make_unique<session::PortSession>(request.ports[i], request.settings,
+                                                           surroundings);
         line->onOutcome = [this, i](const session::Outcome& outcome) {
             if (!outcome.ok) missing_ = true;
-            ordered_.add(i, outcome);
+            ordered_.add(i, lineOf(request_, i, outcome));
+        };
+        line->onUnclaimed = [this, i](const session::Unclaimed& unclaimed) {
+            if (request_.json)
+                ordered_.add(i, jsonLine(unclaimed, request_.ports[i]));
+            else
+                printError(err_, unclaimedNote(unclaimed, request_.ports[i]));
         };
         line->onDone = [this, i] { portDone(i); };
         line->onReady = [this, i] {
@@ -113,9 +116,21 @@ Watch::Watch(const Request& request, const session::Surroundings& surroundings, 
       round_(request.ports.size()),
       shown_(request.ports.size()) {
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
-        auto line =
-            std::make_unique<session::PortSession>(request.ports[i], request.settings, surroundings);
-        line->onOutcome = [this, i](const session::Outcome& outcome) { round_[i].push_back(outcome); };
+        auto line = std::make_unique<session::PortSession>(request.ports[i], request.settings,
+                                                           surroundings);
+        line->onOutcome = [this, i](const session::Outcome& outcome) {
+            round_[i].push_back(outcome);
+        };
+        line->onUnclaimed = [this, i](const session::Unclaimed& unclaimed) {
+            if (!request_.json) {
+                printError(err_, unclaimedNote(unclaimed, request_.ports[i]));
+            } else if (inRound_) {
+                round_[i].push_back(unclaimed);
+            } else {
+                printLine(out_, jsonLine(unclaimed, request_.ports[i]));
+                out_.flush();
+            }
+        };
         line->onDone = [this] {
             if (--active_ == 0) endRound();
         };
@@ -182,9 +197,14 @@ void Watch::startRound() {
 
 void Watch::endRound() {
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        for (const session::Outcome& outcome : round_[i]) {
-            std::string seen =
-                session::receivedDisplay(outcome) + '\t' + session::statusOf(outcome, *request_.model).value_or("");
+        for (const auto& entry : round_[i]) {
+            if (const auto* unclaimed = std::get_if<session::Unclaimed>(&entry)) {
+                printLine(out_, jsonLine(*unclaimed, request_.ports[i]));
+                continue;
+            }
+            const auto& outcome = std::get<session::Outcome>(entry);
+            std::string seen = session::receivedDisplay(outcome) + '\t' +
+                               session::statusOf(outcome, *request_.model).value_or("");
             std::string& shown = shown_[i][outcome.code];
             if (seen == shown) continue;
             shown = std::move(seen);

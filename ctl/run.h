@@ -6,6 +6,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "ctl/options.h"
@@ -15,8 +16,9 @@
 namespace ctl {
 
 // send, press and status: the request's sends on every port at once, each port's one after
-// another. Outcomes go to `out` in the order of the ports (see OrderedOutcomes), failures to
-// `err` in the words of the panel's warning box. Ports are opened one an event-loop pass and
+// another. Outcomes go to `out` in the order of the ports (see OrderedLines), and in JSON the
+// bytes of no command with them; failures, and in plain output the bytes of no command, to
+// `err`. Ports are opened one an event-loop pass and
 // closed as soon as they are through, so that a fleet's opening and closing overlap with the
 // projectors' replies.
 class Batch {
@@ -43,7 +45,7 @@ class Batch {
     std::ostream& err_;
     std::vector<std::unique_ptr<session::PortSession>> sessions_;
     std::vector<State> states_;
-    OrderedOutcomes ordered_;
+    OrderedLines ordered_;
     std::size_t opened_ = 0;
     std::size_t remaining_ = 0;
     bool missing_ = false;
@@ -76,7 +78,8 @@ class Watch {
     std::ostream& err_;
     std::vector<std::unique_ptr<session::PortSession>> sessions_;
     std::unique_ptr<PanelTimer> period_;
-    std::vector<std::vector<session::Outcome>> round_;                // this round's outcomes, per port
+    // This round's outcomes and, in JSON, the bytes of no command among them, per port.
+    std::vector<std::vector<std::variant<session::Outcome, session::Unclaimed>>> round_;
     std::vector<std::map<std::string, std::string>> shown_;  // per port: code -> what was printed
     std::size_t active_ = 0;                                 // ports still in this round
     bool inRound_ = false;

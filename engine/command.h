@@ -9,6 +9,9 @@ inline constexpr char kCR = '\r';
 inline constexpr char kLF = '\n';
 inline constexpr char kACK = '\x06';
 
+// The projector's whole answer to a command it refuses (unknown, or not for this model).
+inline constexpr std::string_view kErrorMark = "?\r";
+
 // The command text as it goes on the line: prefix, code, one carriage return.
 std::string commandText(std::string_view prefix, std::string_view code);
 

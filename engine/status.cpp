@@ -109,12 +109,16 @@ std::optional<std::string> decodeLampHours(std::string_view r) {
 }
 
 std::optional<std::string> decodeTemperatures(std::string_view r) {
+    // Reply character k stands at positions 2k - 1 (its space) and 2k of R.
+    const auto shown = [r](const CharacterSpan& s) {
+        return positions(r, 2 * s.first - 1, 2 * s.last);
+    };
     std::string caption = "  S1=";
-    caption += positions(r, 1, 10);
+    caption += shown(kTemperatureCharacters[0]);
     caption += " C  ,   S2= ";
-    caption += positions(r, 15, 22);
+    caption += shown(kTemperatureCharacters[1]);
     caption += " C , S3=";
-    caption += positions(r, 25, 34);
+    caption += shown(kTemperatureCharacters[2]);
     caption += " C";
     return caption;
 }

@@ -17,6 +17,16 @@ struct LampModeTexts {
 
 inline constexpr std::string_view kPressureOutOfRange = "Pressure out of range";
 
+// Characters of a reply, counted from 1, first and last included.
+struct CharacterSpan {
+    std::size_t first;
+    std::size_t last;
+};
+
+// Where a "CR6" reply holds the readings of temperature sensors 1, 2 and 3: the characters the
+// panel's STATUS shows for each.
+inline constexpr CharacterSpan kTemperatureCharacters[3] = {{1, 5}, {8, 11}, {13, 17}};
+
 // The status queries the decoder knows, in the fixed order decodeStatus tries them: "CR0",
 // "CR1", "CR4", "CR3", "CR6", "CRA", "CR9", "CR PRESSURE", "CR7".
 std::span<const std::string_view> statusQueries();

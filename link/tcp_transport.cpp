@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "link/keep_alive.h"
 #include "link/rfc2217.h"
 #include "link/serial_port.h"
 
@@ -66,6 +67,9 @@ void TcpTransport::onSocketConnected() {
     // Commands are a few bytes each: out at once, not held for the acknowledgement of the
     // last one.
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A server that vanished without closing is found, and the port reopened, in about a
+    // minute rather than never while the line is quiet.
+    keepAlive(socket_);
     if (telnet()) {
         // The options and the line settings go first; nothing waits for the server's answers
         // (a server may never acknowledge some of them).

@@ -22,6 +22,10 @@ QString characters(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
 
+double tenths(double ms) {
+    return std::round(ms * 10) / 10;
+}
+
 }  // namespace
 
 std::string receivedDisplay(const Outcome& outcome) {
@@ -44,7 +48,18 @@ QJsonObject outcomeObject(const Outcome& outcome, const models::Model& model) {
         {QStringLiteral("status"),
          status ? QJsonValue(text(*status)) : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("ok"), outcome.ok},
-        {QStringLiteral("ms"), std::round(outcome.ms * 10) / 10},
+        {QStringLiteral("refused"), outcome.refused},
+        {QStringLiteral("ms"), tenths(outcome.ms)},
+    };
+}
+
+QJsonObject unclaimedObject(const Unclaimed& unclaimed) {
+    return QJsonObject{
+        {QStringLiteral("unclaimed"), characters(unclaimed.bytes)},
+        {QStringLiteral("display"), text(engine::displayForm(unclaimed.bytes))},
+        {QStringLiteral("after"), unclaimed.after.empty() ? QJsonValue(QJsonValue::Null)
+                                                          : QJsonValue(text(unclaimed.after))},
+        {QStringLiteral("ms"), tenths(unclaimed.ms)},
     };
 }
 

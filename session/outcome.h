@@ -17,7 +17,12 @@ std::string receivedDisplay(const Outcome& outcome);
 std::optional<std::string> statusOf(const Outcome& outcome, const models::Model& model);
 
 // The outcome as every program reports it to machines: the keys command, sent, reply,
-// display, status, ok and ms.
+// display, status, ok, refused and ms.
 QJsonObject outcomeObject(const Outcome& outcome, const models::Model& model);
+
+// Bytes of no command as every program reports them to machines: the keys unclaimed (the
+// bytes), display (their display form), after (the command they followed, null when none)
+// and ms (from that command's write to their first byte).
+QJsonObject unclaimedObject(const Unclaimed& unclaimed);
 
 }  // namespace session

@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/command.h"
 
@@ -24,18 +25,28 @@ PortSession::PortSession(std::string device, const std::string& settings,
     window_->onTick = [this] {
         window_->setEnabled(false);
         if (awaiting_) finish(false);
-        if (!pace_->enabled()) sendNext();
+        advance();
     };
-    // Held keys repeat on a steady cadence from the first send, as Timer1 keeps the panel's.
     pace_ = surroundings.timers->createTimer();
     pace_->onTick = [this] {
-        if (awaiting_) finish(false);
-        sendNext();
+        pace_->setEnabled(false);
+        advance();
+    };
+    guard_ = surroundings.timers->createTimer();
+    guard_->onTick = [this] {
+        guard_->setEnabled(false);
+        if (running_) {
+            advance();
+            return;
+        }
+        // Quiet between rounds: what came is through.
+        raiseUnclaimed();
+        quietFrom_ = -1;
     };
 }
 
 PortSession::~PortSession() {
-    for (PanelTimer* t : {window_.get(), pace_.get()}) {
+    for (PanelTimer* t : {window_.get(), pace_.get(), guard_.get()}) {
         t->onTick = nullptr;
         t->setEnabled(false);
     }
@@ -50,8 +61,10 @@ void PortSession::open() {
 
 void PortSession::close() {
     running_ = awaiting_ = false;
-    window_->setEnabled(false);
-    pace_->setEnabled(false);
+    for (PanelTimer* t : {window_.get(), pace_.get(), guard_.get()}) t->setEnabled(false);
+    unclaimed_ = Unclaimed{};
+    lastCode_.clear();
+    quietFrom_ = -1;
     port_->setPortOpen(false);
 }
 
@@ -59,15 +72,38 @@ void PortSession::run(std::vector<Send> sends) {
     sends_ = std::move(sends);
     next_ = 0;
     running_ = true;
-    sendNext();
+    // The wait for quiet is bounded from the round's start, whatever came before it.
+    if (quietFrom_ >= 0) quietFrom_ = surroundings_.nowMs();
+    advance();
 }
 
-void PortSession::sendNext() {
-    if (!running_) return;
-    if (next_ == sends_.size()) {
-        end();
-        return;
+// Sends the next command, or ends the round, once the line allows: the reply before it is
+// through, a held key's repeat is due, and the line has been quiet for the guard when there
+// was reason to doubt it.
+void PortSession::advance() {
+    if (!running_ || awaiting_ || pace_->enabled()) return;
+    if (quietFrom_ >= 0) {
+        const double now = surroundings_.nowMs();
+        const double toQuiet = kGuardMs - (now - lastNoise_);
+        const double toLimit = kQuietWaitLimitMs - (now - quietFrom_);
+        if (toQuiet > 0 && toLimit > 0) {
+            guard_->setInterval(
+                std::max(1, static_cast<int>(std::ceil(std::min(toQuiet, toLimit)))));
+            guard_->setEnabled(true);
+            return;
+        }
     }
+    guard_->setEnabled(false);
+    // Whatever came unclaimed is raised before anything that follows it.
+    raiseUnclaimed();
+    quietFrom_ = -1;
+    if (next_ == sends_.size())
+        end();
+    else
+        send();
+}
+
+void PortSession::send() {
     const Send& send = sends_[next_++];
     current_ = Outcome{};
     current_.code = send.code;
@@ -79,21 +115,22 @@ void PortSession::sendNext() {
         return;
     }
     sentAt_ = surroundings_.nowMs();
+    lastCode_ = send.code;
     awaiting_ = true;
     window_->setInterval(send.replyWindowMs);
     window_->setEnabled(true);
     const int pace = next_ < sends_.size() ? sends_[next_].paceMs : 0;
-    if (pace == 0) {
-        pace_->setEnabled(false);
-    } else if (!pace_->enabled() || pace_->interval() != pace) {
-        pace_->setInterval(pace);
-        pace_->setEnabled(true);
-    }
+    pace_->setInterval(pace);
+    pace_->setEnabled(pace > 0);
+    if (onSent) onSent(current_);
 }
 
 void PortSession::received() {
     const std::string bytes = port_->input();
-    if (!awaiting_) return;  // nothing asked for it: late or stray, dropped
+    if (!awaiting_) {
+        unclaimed(bytes);
+        return;
+    }
     // A line that never ends a reply is kept no further than the panel keeps a reply window.
     const std::size_t before = current_.reply.size();
     const std::size_t room =
@@ -103,15 +140,55 @@ void PortSession::received() {
     if (cr == std::string::npos) return;
     current_.reply.resize(cr + 1);
     finish(true);
-    if (!pace_->enabled()) sendNext();
+    // What came after the carriage return answers nothing that was asked.
+    const std::string_view rest = std::string_view(bytes).substr(cr + 1 - before);
+    if (rest.empty())
+        advance();
+    else
+        unclaimed(rest);
 }
 
-void PortSession::finish(bool ok) {
+void PortSession::finish(bool complete) {
     awaiting_ = false;
     window_->setEnabled(false);
-    current_.ok = ok;
+    current_.refused = complete && current_.reply == engine::kErrorMark;
+    current_.ok = complete && !current_.refused;
     current_.ms = surroundings_.nowMs() - sentAt_;
+    if (!complete) {
+        // Its reply may still be on the way.
+        lastNoise_ = surroundings_.nowMs();
+        if (quietFrom_ < 0) quietFrom_ = lastNoise_;
+    }
     if (onOutcome) onOutcome(current_);
+}
+
+void PortSession::unclaimed(std::string_view bytes) {
+    // Nothing is raised for a session closed meanwhile (from inside onOutcome).
+    if (bytes.empty() || !port_->portOpen()) return;
+    const double now = surroundings_.nowMs();
+    lastNoise_ = now;
+    if (quietFrom_ < 0) quietFrom_ = now;
+    for (const char c : bytes) {
+        if (unclaimed_.bytes.empty()) {
+            unclaimed_.after = lastCode_;
+            unclaimed_.ms = lastCode_.empty() ? 0 : now - sentAt_;
+        }
+        unclaimed_.bytes.push_back(c);
+        if (c == engine::kCR || unclaimed_.bytes.size() == engine::kReplyWindowLimit)
+            raiseUnclaimed();
+    }
+    if (running_) {
+        advance();
+    } else {
+        guard_->setInterval(kGuardMs);
+        guard_->setEnabled(true);
+    }
+}
+
+void PortSession::raiseUnclaimed() {
+    if (unclaimed_.bytes.empty()) return;
+    const Unclaimed raised = std::exchange(unclaimed_, Unclaimed{});
+    if (onUnclaimed) onUnclaimed(raised);
 }
 
 void PortSession::end() {
@@ -125,6 +202,12 @@ void PortSession::end() {
 
 void PortSession::lose(const std::string& description) {
     if (awaiting_) finish(false);
+    guard_->setEnabled(false);
+    pace_->setEnabled(false);
+    quietFrom_ = -1;
+    raiseUnclaimed();
+    // What comes once the port is back follows nothing sent on it.
+    lastCode_.clear();
     if (onLost) onLost(description);
     if (running_) end();
 }

@@ -11,13 +11,13 @@
 namespace session {
 
 // One command to send: its code, how long its reply may take, and for the repeats of a held
-// key how long after the send before it the command goes out.
+// key how long after the send before it the command is due.
 struct Send {
     std::string code;
     int replyWindowMs = 0;
-    // 0: the send follows the one before it as soon as that one's reply is complete or its
-    // window has ended. Otherwise it follows the send before it by this much, on a steady
-    // cadence, and ends that one's reply window if it is still open.
+    // 0: the send follows the one before it as soon as the line allows. Otherwise it is due
+    // this long after the send before it, and goes out then or, when the reply before it is
+    // not through by then, as soon as the line allows.
     int paceMs = 0;
 };
 
@@ -26,8 +26,18 @@ struct Outcome {
     std::string code;
     std::string sent;   // the command text on the line, carriage return included
     std::string reply;  // up to and including the first carriage return, or what came in the window
-    bool ok = false;    // the reply came, complete
-    double ms = 0;      // from the write to the end of the reply, or of the reply window
+    bool ok = false;    // the reply came, complete, and is no refusal
+    bool refused = false;  // the reply is the projector's error mark: it did not take the command
+    double ms = 0;         // from the write to the end of the reply, or of the reply window
+};
+
+// Bytes that belong to no command: they arrived after the reply they followed was complete or
+// its window had ended, or while no command was out. A late reply comes this way.
+struct Unclaimed {
+    std::string
+        bytes;  // up to and including a carriage return, or what came before the line went quiet
+    std::string after;  // the code of the command sent last; empty when none was
+    double ms = 0;      // from that command's write to the first of these bytes
 };
 
 // What the sessions take from their surroundings; tests put the virtual clock and fake
@@ -40,37 +50,57 @@ struct Surroundings {
 
 // One projector on one port, driven from the event loop: the port opened on a device text as
 // the panel opens it (COMn assigned as the panel assigns it), then rounds of sends, one at a
-// time, each reply taken as complete at its first carriage return.
+// time, each reply complete at its first carriage return or ended by its window.
+//
+// A reply is never taken from bytes that may belong to an earlier command. After a window
+// ends without a complete reply, or after bytes that belong to no command, the next command
+// waits until the line has been quiet for kGuardMs (at most kQuietWaitLimitMs, so that a
+// babbling line cannot stall a round). Such bytes are raised through onUnclaimed and are part
+// of no outcome. A reply later than its window and the guard together can still not be told
+// from the next command's: a slow projector needs a longer window.
 class PortSession {
   public:
+    static constexpr int kGuardMs = 200;
+    static constexpr int kQuietWaitLimitMs = 1000;
+
     PortSession(std::string device, const std::string& settings, const Surroundings& surroundings);
     ~PortSession();
 
     const std::string& device() const { return device_; }
 
-    // Opens the port; throws serial::SerialError with the panel's words when it cannot. A
-    // network port is ready only once its server has answered: onReady says when.
+    // Opens the port; throws serial::SerialError in the program's words (the port's Context)
+    // when it cannot. A network port is ready only once its server has answered: onReady
+    // says when.
     void open();
-    // Closes the port: released at once, not reopened.
+    // Closes the port: released at once, not reopened. Bytes not yet raised are dropped.
     void close();
     bool ready() const { return port_->ready(); }
     bool running() const { return running_; }
 
-    // Sends these, one outcome each, then raises onDone. A port lost on the way ends the round:
-    // onLost, then onDone without outcomes for the sends not made.
+    // Sends these, one outcome each, then raises onDone once the last reply is complete, or
+    // once its window has ended and the line has been quiet for the guard. A port lost on the
+    // way ends the round: onLost, then onDone without outcomes for the sends not made.
     void run(std::vector<Send> sends);
 
+    // A command has gone out: the outcome so far holds its code and the text sent.
+    std::function<void(const Outcome&)> onSent;
     std::function<void(const Outcome&)> onOutcome;
     std::function<void()> onDone;
+    // Bytes that belong to no command, in the order they came, between rounds too.
+    std::function<void(const Unclaimed&)> onUnclaimed;
     // The port is lost (unplugged, connection dropped, a network port not connected), in the
-    // words of the panel's warning box. It is reopened quietly, as the panel's is.
+    // program's words. It is reopened quietly, as the panel's is.
     std::function<void(const std::string& description)> onLost;
     std::function<void()> onReady;
 
   private:
-    void sendNext();
+    void advance();
+    void send();
     void received();
-    void finish(bool ok);
+    void finish(bool complete);
+    void unclaimed(std::string_view bytes);
+    void raiseUnclaimed();
+    void holdBack();
     void end();
     // A failed send or a lost port: the reply awaited is missing, and the round ends.
     void lose(const std::string& description);
@@ -78,7 +108,7 @@ class PortSession {
     std::string device_;
     Surroundings surroundings_;
     std::unique_ptr<serial::ReconnectingPort> port_;
-    std::unique_ptr<PanelTimer> window_, pace_;
+    std::unique_ptr<PanelTimer> window_, pace_, guard_;
 
     std::vector<Send> sends_;
     std::size_t next_ = 0;  // the send that goes out next
@@ -86,6 +116,10 @@ class PortSession {
     bool awaiting_ = false;  // a reply window is open
     Outcome current_;
     double sentAt_ = 0;
+    std::string lastCode_;   // the code sent last, for what follows it unclaimed
+    double quietFrom_ = -1;  // when the line began to be waited on to go quiet; -1: not waited on
+    double lastNoise_ = 0;   // the last unclaimed byte, or the end of a window without its reply
+    Unclaimed unclaimed_;    // bytes of no command not raised yet
 };
 
 }  // namespace session

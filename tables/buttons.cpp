@@ -111,6 +111,12 @@ int replyWindowMs(Timing timing) {
     return kReplyWindowMs;
 }
 
+int replyWindowMs(std::string_view code) {
+    // No two buttons send the same code (the tables' tests hold it).
+    const auto row = std::ranges::find(kButtons, code, &ButtonRow::command);
+    return row == std::end(kButtons) ? kReplyWindowMs : replyWindowMs(row->timing);
+}
+
 int repeatPeriodMs(const HoldKeyRow& key) {
     return key.arrow ? kRepeatPeriodMs : key.timer1;
 }

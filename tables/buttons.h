@@ -34,6 +34,11 @@ inline constexpr TimedPeriods kTimed5000Periods{5000, 5500};
 // classes' own, the design period for the others, which leave the periods as they are.
 int replyWindowMs(Timing timing);
 
+// The reply window the panel opens for a code sent at rest: that of the button that sends it
+// (2000 ms for the picture modes, 5000 ms for the input sources), the design period for every
+// other code, typed ones included.
+int replyWindowMs(std::string_view code);
+
 struct ButtonRow {
     std::string_view control;
     std::string_view command;

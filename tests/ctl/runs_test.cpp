@@ -11,6 +11,7 @@
 
 #include "ctl/options.h"
 #include "ctl/run.h"
+#include "engine/shown_text.h"
 #include "link/transport.h"
 #include "tests/support/virtual_clock.h"
 
@@ -154,7 +155,8 @@ QStringList onPort(QStringList arguments) {
 }
 
 // A reply is complete at its first carriage return, and the next command goes out at once; a
-// reply not complete when the window ends is missing.
+// reply not complete when the window ends is missing, and the next command waits for the line
+// to be quiet; the error mark is a refusal.
 TEST(CtlRuns, RepliesCompleteAtTheirFirstCarriageReturnOrGoMissingWhenTheWindowEnds) {
     struct Case {
         const char* what;
@@ -163,9 +165,11 @@ TEST(CtlRuns, RepliesCompleteAtTheirFirstCarriageReturnOrGoMissingWhenTheWindowE
         std::vector<Piece> reply;
         double ms;
         bool ok;
+        bool refused;
         std::string received;
         std::string display;
         QJsonValue status;
+        std::int64_t nextAt;  // when the command after it goes out; -1: there is none
     };
     const QJsonValue none(QJsonValue::Null);
     const Case cases[] = {
@@ -175,74 +179,122 @@ TEST(CtlRuns, RepliesCompleteAtTheirFirstCarriageReturnOrGoMissingWhenTheWindowE
          {{3, "80\r"}},
          3,
          true,
+         false,
          "80\r",
          " 8 0 CR ",
-         " Stand by"},
+         " Stand by",
+         3},
         {"in pieces",
          {"send", "CR0", "C00"},
          "CR0",
          {{2, "8"}, {7, "0\r"}},
          7,
          true,
+         false,
          "80\r",
          " 8 0 CR ",
-         " Stand by"},
+         " Stand by",
+         7},
+        // The second line answers nothing: the line is let go quiet before the next command.
         {"two replies",
          {"send", "CR1", "C00"},
          "CR1",
          {{2, "3\r2\r"}},
          2,
          true,
+         false,
          "3\r",
          " 3 CR ",
-         " Video"},
+         " Video",
+         202},
         {"no row",
          {"send", "CR0", "C00"},
          "CR0",
          {{2, "\x06\r"}},
          2,
          true,
+         false,
          "\x06\r",
          " ACK CR ",
-         none},
-        {"nothing", {"send", "CR0", "C00"}, "CR0", {}, 500, false, "", " X X X X", none},
+         none,
+         2},
+        {"refused",
+         {"send", "C0X", "C00"},
+         "C0X",
+         {{2, "?\r"}},
+         2,
+         false,
+         true,
+         "?\r",
+         " ? CR ",
+         none,
+         2},
+        {"nothing",
+         {"send", "CR0", "C00"},
+         "CR0",
+         {},
+         500,
+         false,
+         false,
+         "",
+         " X X X X",
+         none,
+         700},
         {"no CR",
          {"send", "CR3", "C00"},
          "CR3",
          {{4, "12"}},
          500,
          false,
+         false,
          "12",
          " 1 2 ",
-         " 1 2  Hour Use"},
+         " 1 2  Hour Use",
+         700},
         {"--timeout",
          {"--timeout", "40", "send", "CR0", "C00"},
          "CR0",
          {{41, "80\r"}},
          40,
          false,
+         false,
          "",
          " X X X X",
-         none},
-        {"a query button", {"press", "status"}, "CR0", {}, 500, false, "", " X X X X", none},
+         none,
+         241},
+        {"a query button",
+         {"press", "status"},
+         "CR0",
+         {},
+         500,
+         false,
+         false,
+         "",
+         " X X X X",
+         none,
+         -1},
         {"timed 2000",
          {"press", "real"},
          "C12",
          {{1999, "\x06\r"}},
          1999,
          true,
+         false,
          "\x06\r",
          " ACK CR ",
-         none},
+         none,
+         -1},
         {"timed 5000",
          {"press", "pc1-rgb"},
          "C50",
          {{5001, "\x06\r"}},
          5000,
          false,
+         false,
          "",
          " X X X X",
-         none},
+         none,
+         -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -255,18 +307,97 @@ TEST(CtlRuns, RepliesCompleteAtTheirFirstCarriageReturnOrGoMissingWhenTheWindowE
         EXPECT_EQ(o.value("command").toString().toStdString(), c.code);
         EXPECT_EQ(o.value("ms").toDouble(), c.ms);
         EXPECT_EQ(o.value("ok").toBool(), c.ok);
+        EXPECT_EQ(o.value("refused").toBool(), c.refused);
         EXPECT_EQ(o.value("reply").toString().toStdString(), c.received);
         EXPECT_EQ(o.value("display").toString().toStdString(), c.display);
         EXPECT_EQ(o.value("status"), c.status);
-        // Whatever ended the reply sent the next command at that moment.
-        if (lines.size() > 1) {
-            EXPECT_EQ(f.writeTimes().at(1), static_cast<std::int64_t>(c.ms));
-        }
+        const std::vector<std::int64_t> times = f.writeTimes();
+        EXPECT_EQ(times.size() > 1 ? times[1] : -1, c.nextAt);
     }
 }
 
-// A held key goes out at its own repeat period, whatever its replies do; a reply window still
-// open when the next repeat is due ends there, the last one runs its full length.
+// What the line brings outside a command's reply is reported as a line of its own, after the
+// outcome it followed, and never taken for the next command's reply.
+TEST(CtlRuns, BytesOfNoCommandAreReportedAndNotTakenForTheNextReply) {
+    struct Case {
+        const char* what;
+        QStringList sends;
+        std::vector<Piece> reply;  // to CR0; everything else is acknowledged at once
+        std::vector<std::string> lines;
+        std::vector<std::int64_t> sentAt;
+        int status = 1;
+    };
+    std::vector<Piece> babble;  // a line that goes quiet only after the guard's limit
+    for (int t = 550; t <= 1450; t += 100) babble.push_back({t, "x"});
+    const Case cases[] = {
+        {"a late reply",
+         {"CR0", "CR1"},
+         {{600, "80\r"}},
+         {"CR0 missing ", "unclaimed 80\\x0D after CR0 at 600", "CR1 ok \\x06\\x0D"},
+         {0, 800}},
+        {"the rest of a reply after its window",
+         {"CR0", "CR1"},
+         {{490, "8"}, {510, "0\r"}},
+         {"CR0 missing 8", "unclaimed 0\\x0D after CR0 at 510", "CR1 ok \\x06\\x0D"},
+         {0, 710}},
+        {"two lines in one piece",
+         {"CR0", "CR1"},
+         {{2, "80\r1\r"}},
+         {"CR0 ok 80\\x0D", "unclaimed 1\\x0D after CR0 at 2", "CR1 ok \\x06\\x0D"},
+         {0, 202},
+         0},
+        {"no carriage return: raised once the line is quiet",
+         {"CR0", "CR1"},
+         {{600, "8"}},
+         {"CR0 missing ", "unclaimed 8 after CR0 at 600", "CR1 ok \\x06\\x0D"},
+         {0, 800}},
+        {"a babbling line holds the next command back no longer than the limit",
+         {"CR0", "CR1"},
+         babble,
+         {"CR0 missing ", "unclaimed xxxxxxxxxx after CR0 at 550", "CR1 ok \\x06\\x0D"},
+         {0, 1500}},
+        {"the last command's late reply",
+         {"CR0"},
+         {{600, "80\r"}},
+         {"CR0 missing ", "unclaimed 80\\x0D after CR0 at 600"},
+         {0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        f.lines.script["/dev/ttyUSB0"]["CR0"] = c.reply;
+        EXPECT_EQ(f.runBatch(onPort(QStringList{"send"} + c.sends)), c.status);
+        std::vector<std::string> lines;
+        for (const QJsonObject& o : f.jsonLines()) {
+            const auto field = [&](const char* key) {
+                return engine::shownBytes(o.value(key).toString().toLatin1().toStdString());
+            };
+            if (o.contains("command")) {
+                lines.push_back(field("command") + (o.value("ok").toBool() ? " ok " : " missing ") +
+                                field("reply"));
+            } else {
+                EXPECT_EQ(o.value("port").toString(), "/dev/ttyUSB0");
+                lines.push_back("unclaimed " + field("unclaimed") + " after " + field("after") +
+                                " at " + std::to_string(o.value("ms").toInt()));
+            }
+        }
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(f.writeTimes(), c.sentAt);
+    }
+
+    // Plain output keeps one line per command; the note goes to standard error.
+    Fixture f;
+    f.lines.script["/dev/ttyUSB0"]["CR0"] = {{600, "80\r"}};
+    f.runBatch({"--port", "/dev/ttyUSB0", "send", "CR0", "CR1"});
+    EXPECT_EQ(f.out.str(), " C R 0 CR \t X X X X\t\n C R 1 CR \t ACK CR \t\n");
+    EXPECT_EQ(f.err.str(),
+              "/dev/ttyUSB0: \" 8 0 CR \" came 600 ms after CR0 was sent, outside its "
+              "reply: taken for no command.\n");
+}
+
+// A held key goes out at its own repeat period while its replies keep up; a repeat due before
+// the reply to the one before it is through waits for that reply, or for its window and the
+// guard.
 TEST(CtlRuns, HoldKeyRepeatsAtItsOwnPeriod) {
     struct Case {
         QString name;
@@ -277,13 +408,10 @@ TEST(CtlRuns, HoldKeyRepeatsAtItsOwnPeriod) {
     };
     const Case cases[] = {
         {"vol-up", {{1, "\x06\r"}}, {0, 250, 500}, {1, 1, 1}, 0},
-        {"vol-up", {}, {0, 250, 500}, {250, 250, 500}, 1},
+        {"vol-up", {}, {0, 700, 1400}, {500, 500, 500}, 1},
         {"brightness-up", {{3, "\x06\r"}}, {0, 50, 100}, {3, 3, 3}, 0},
-        {"up",
-         {},
-         {0, 200, 400},
-         {200, 200, 500},
-         1},  // an arrow: Timer1's period in force at start
+        {"brightness-up", {{100, "\x06\r"}}, {0, 100, 200}, {100, 100, 100}, 0},
+        {"up", {{1, "\x06\r"}}, {0, 200, 400}, {1, 1, 1}, 0},  // an arrow: Timer1's period at start
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.toStdString() + (c.reply.empty() ? " unanswered" : ""));
@@ -333,6 +461,7 @@ TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
     const Case cases[] = {
         {"answered", {"/dev/ttyUSB0"}, {}, 0, 9, ""},
         {"one missing", {"/dev/ttyUSB0"}, {{"CR4", {}}}, 1, 9, ""},
+        {"one refused", {"/dev/ttyUSB0"}, {{"CR4", {{1, "?\r"}}}}, 1, 9, ""},
         {"lost on the way", {"/dev/ttyUSB0"}, {{"CR4", {{2, "", true}}}}, 2, 3, lost},
         {"not there",
          {"/dev/ttyUSB7"},

@@ -82,8 +82,8 @@ TEST(CtlEndToEnd, StatusJsonAgreesWithThePanelForBothModels) {
             const QJsonObject o =
                 QJsonDocument::fromJson(QByteArray::fromStdString(lines[i]), &error).object();
             ASSERT_EQ(error.error, QJsonParseError::NoError) << lines[i];
-            EXPECT_EQ(o.keys(), QStringList({"command", "display", "ms", "ok", "port", "reply",
-                                             "sent", "status"}));
+            EXPECT_EQ(o.keys(), QStringList({"command", "display", "ms", "ok", "port", "refused",
+                                             "reply", "sent", "status"}));
             const std::string command = o.value("command").toString().toStdString();
             EXPECT_EQ(command, engine::statusQueries()[i]);
             EXPECT_EQ(o.value("port").toString(), projector.port());
@@ -123,6 +123,11 @@ TEST(CtlEndToEnd, ExitStatuses) {
     EXPECT_EQ(f.status, 0) << f.err;
     EXPECT_EQ(f.out, " C 0 0 CR \t ACK CR \t\n");
 
+    // The projector's error mark: it did not take the command.
+    f = projectorctl({"--port", projector.port(), "send", "C0X"});
+    EXPECT_EQ(f.status, 1) << f.err;
+    EXPECT_EQ(f.out, " C 0 X CR \t ? CR \t\n");
+
     projector.sim.control("noreply on");
     f = projectorctl({"--port", projector.port(), "--timeout", "100", "send", "CR0"});
     EXPECT_EQ(f.status, 1) << f.err;
@@ -142,6 +147,35 @@ TEST(CtlEndToEnd, ExitStatuses) {
     EXPECT_EQ(f.status, 2);
     EXPECT_EQ(f.out, "");
     EXPECT_EQ(f.err, expected + "\n");
+}
+
+// A projector slower than the reply window: each reply is reported as late, after the command
+// it answers, and none is taken for the next command's.
+TEST(CtlEndToEnd, LateRepliesAreReportedAsSuchAndNotTakenForTheNextCommands) {
+    Projector projector;
+    projector.sim.control("delay 600");
+    const QStringList codes{"CR0", "CR1", "CRA"};
+    const Finished f =
+        projectorctl(QStringList{"--port", projector.port(), "--json", "send"} + codes);
+    EXPECT_EQ(f.status, 1) << f.err;
+    const std::vector<std::string> lines = linesOf(f.out);
+    ASSERT_EQ(lines.size(), 6u) << f.out;
+    for (qsizetype k = 0; k < codes.size(); ++k) {
+        SCOPED_TRACE(codes[k].toStdString());
+        const QJsonObject sent =
+            QJsonDocument::fromJson(QByteArray::fromStdString(lines[2 * k])).object();
+        EXPECT_EQ(sent.value("command").toString(), codes[k]);
+        EXPECT_FALSE(sent.value("ok").toBool());
+        EXPECT_EQ(sent.value("reply").toString(), "");
+        const QJsonObject late =
+            QJsonDocument::fromJson(QByteArray::fromStdString(lines[2 * k + 1])).object();
+        EXPECT_EQ(late.value("after").toString(), codes[k]);
+        EXPECT_TRUE(late.value("unclaimed").toString().endsWith('\r')) << lines[2 * k + 1];
+        EXPECT_GE(late.value("ms").toDouble(), 600);
+    }
+    EXPECT_EQ(
+        QJsonDocument::fromJson(QByteArray::fromStdString(lines[1])).object().value("unclaimed"),
+        "80\r");
 }
 
 TEST(CtlEndToEnd, SeveralPortsAtOnceInTheirOrder) {

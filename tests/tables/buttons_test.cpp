@@ -99,3 +99,19 @@ TEST(HoldKeys, RepeatCommandIsThePressCommand) {
 
 }  // namespace
 }  // namespace panel
+
+namespace panel {
+namespace {
+
+// A code sent by itself (the shared line, projectorctl send) waits as long as its button does.
+TEST(Buttons, ReplyWindowOfACode) {
+    const std::pair<std::string_view, int> cases[] = {
+        {"C00", 500},  {"CR0", 500},  {"C11", 2000}, {"C19", 2000},     {"C50", 5000},
+        {"C34", 5000}, {"C09", 500},  {"c11", 500},  {"C11 ", 500},     {"", 500},
+        {"CF LOGO OFF", 500},
+    };
+    for (const auto& [code, window] : cases) EXPECT_EQ(replyWindowMs(code), window) << code;
+}
+
+}  // namespace
+}  // namespace panel

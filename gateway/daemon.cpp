@@ -1,0 +1,67 @@
+#include "gateway/daemon.h"
+
+#include <QObject>
+
+#include "gateway/shared_line.h"
+
+namespace gateway {
+
+Daemon::Daemon(Config config, Line::Context context, Log log)
+    : config_(std::move(config)), log_(std::move(log)) {
+    for (const ProjectorConfig& p : config_.projectors) {
+        auto line = std::make_unique<Line>(p, context);
+        const std::string who = "[" + p.id + "] ";
+        QObject::connect(line.get(), &Line::stateChanged, line.get(),
+                         [this, who, seen = false, lost = false](LineState state, const std::string& reason) mutable {
+                             switch (state) {
+                                 case LineState::Up:
+                                     log_(who + (lost ? "line back" : "line up"));
+                                     lost = false;
+                                     break;
+                                 case LineState::Down:
+                                     log_(who + (seen ? "line lost: " : "line down: ") + logText(reason));
+                                     lost = true;
+                                     break;
+                                 case LineState::Connecting:
+                                     break;
+                             }
+                             seen = seen || state == LineState::Up;
+                         });
+        const std::size_t index = lines_.size();
+        if (p.raw) {
+            auto raw = std::make_unique<SharedLine>(*line, config_, log_);
+            Listener* listener = &raw->listener();
+            frontEnds_.push_back({index, "raw", std::move(raw), listener});
+        }
+        lines_.push_back(std::move(line));
+    }
+}
+
+Daemon::~Daemon() {
+    frontEnds_.clear();
+    lines_.clear();
+}
+
+void Daemon::start() {
+    for (FrontEnd& f : frontEnds_) {
+        const ProjectorConfig& p = config_.projectors[f.projector];
+        // The loopback defaults leave out an address the system does not have (no IPv6).
+        f.listener->listen(config_.defaultListen && !p.listen);
+    }
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const ProjectorConfig& p = config_.projectors[i];
+        std::string ports;
+        for (const FrontEnd& f : frontEnds_) {
+            if (f.projector == i) ports += ", " + f.key + " on " + f.listener->description();
+        }
+        log_("[" + p.id + "] " + std::string(p.model->name) + " on " + logText(p.port) + " at " +
+             p.speed + " baud" + ports);
+    }
+    for (const auto& line : lines_) line->start();
+}
+
+void Daemon::stop() {
+    for (const auto& line : lines_) line->stop();
+}
+
+}  // namespace gateway
