@@ -232,20 +232,25 @@ Run runOnce(const Program& program, const std::vector<std::string>& qtEnv, MapWa
 // Instructions to the first paint: the program under callgrind, ended by the probe right
 // after its first paint has been flushed (BENCH_FIRST_PAINT_EXIT=now).
 long long instructions(const Program& program, const std::vector<std::string>& qtEnv) {
+    // One log per process: under X a program may fork a helper, whose count is not its own.
     const fs::path log =
         fs::temp_directory_path() / ("bench-startup-callgrind-" + std::to_string(::getpid()));
     std::vector<std::string> args = {"valgrind", "--tool=callgrind",
                                      "--callgrind-out-file=/dev/null",
-                                     "--log-file=" + log.string()};
+                                     "--log-file=" + log.string() + ".%p"};
     args.insert(args.end(), program.argv.begin(), program.argv.end());
     std::vector<std::string> env = qtEnv;
     env.push_back("BENCH_FIRST_PAINT_EXIT=now");
     const pid_t pid = spawn(args, env, -1);
     int status = 0;
     waitpid(pid, &status, 0);
-    std::ifstream in(log);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    fs::remove(log);
+    const fs::path own = log.string() + "." + std::to_string(pid);
+    std::ifstream in(own);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const auto& entry : fs::directory_iterator(log.parent_path())) {
+        if (entry.path().filename().string().starts_with(log.filename().string() + "."))
+            fs::remove(entry.path());
+    }
     const std::size_t at = text.find("Collected : ");
     if (at == std::string::npos)
         throw std::runtime_error("callgrind counted nothing for " + program.label);
@@ -380,9 +385,9 @@ int main(int argc, char** argv) {
     }
     fs::remove_all(home);
 
-    std::printf("\n%-24s | %9s %7s | %9s %7s | %8s %7s\n", "program", "mapped ms", "x floor",
+    std::printf("\n%-24s | %9s %7s | %9s %7s | %9s %7s\n", "program", "mapped ms", "x floor",
                 "paint ms", "x floor", "RSS KiB", "x floor");
-    std::printf("%-24s | %9s %7s | %9s %7s | %8s %7s\n", "", "p50", "", "p50", "", "p50 peak", "");
+    std::printf("%-24s | %9s %7s | %9s %7s | %9s %7s\n", "", "p50", "", "p50", "", "p50 peak", "");
     std::vector<double> mapped(programs.size()), paint(programs.size()), rss(programs.size());
     for (std::size_t i = 0; i < programs.size(); ++i) {
         std::vector<double> m, t, r;
@@ -395,15 +400,28 @@ int main(int argc, char** argv) {
         paint[i] = quantile(t, 0.5);
         rss[i] = quantile(r, 0.5);
     }
-    // A terminal is compared with the first floor, the one of TR27K's controls.
-    auto ratio = [&](const std::vector<double>& v, std::size_t i) {
-        const std::size_t floor =
+    // A terminal is compared with the first floor, the one of TR27K's controls; a floor with
+    // nothing.
+    auto cell = [&](const std::vector<double>& v, std::size_t i, const char* format) {
+        char text[32] = "-";
+        if (!std::isnan(v[i])) std::snprintf(text, sizeof text, format, v[i]);
+        char ratio[32] = "-";
+        const bool floor = programs[i].floorIndex < 0 && !programs[i].peer;
+        const std::size_t against =
             programs[i].floorIndex >= 0 ? std::size_t(programs[i].floorIndex) : 0;
-        return v[i] / v[floor];
+        if (!floor && !std::isnan(v[i]))
+            std::snprintf(ratio, sizeof ratio, "%.2f", v[i] / v[against]);
+        char both[64];
+        std::snprintf(both, sizeof both, "%9s %7s", text, ratio);
+        return std::string(both);
+    };
+    auto ratio = [&](const std::vector<double>& v, std::size_t i) {
+        return v[i] / v[programs[i].floorIndex >= 0 ? std::size_t(programs[i].floorIndex) : 0];
     };
     for (std::size_t i = 0; i < programs.size(); ++i) {
-        std::printf("%-24s | %9.1f %7.2f | %9.1f %7.2f | %8.0f %7.2f\n", programs[i].label.c_str(),
-                    mapped[i], ratio(mapped, i), paint[i], ratio(paint, i), rss[i], ratio(rss, i));
+        std::printf("%-24s | %s | %s | %s\n", programs[i].label.c_str(),
+                    cell(mapped, i, "%.1f").c_str(), cell(paint, i, "%.1f").c_str(),
+                    cell(rss, i, "%.0f").c_str());
     }
 
     bool met = true;
