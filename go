@@ -22,7 +22,7 @@ PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialpo
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
           libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net
           qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev mosquitto mosquitto-clients
-          prometheus chromium nodejs valgrind cutecom gtkterm)
+          prometheus chromium nodejs python3-jinja2 openssl valgrind cutecom gtkterm)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -22,28 +22,34 @@ int main(int argc, char* argv[]) {
 
     ctl::Request request;
     try {
-        request = ctl::parseRequest(QCoreApplication::arguments());
+        request =
+            ctl::parseRequest(QCoreApplication::arguments(), serial::PortAssignment::system());
     } catch (const ctl::UsageError& e) {
         std::cerr << "projectorctl: " << e.what() << '\n';
         return ctl::kExitUsage;
     }
 
+    // What was printed reached its reader, or the program says so and fails.
+    const auto written = [](int status) {
+        return ctl::flushed(std::cout, std::cerr) ? status : ctl::kExitOutputFailed;
+    };
+
     using Command = ctl::Request::Command;
     switch (request.command) {
         case Command::Help:
             std::cout << request.helpText;
-            return 0;
+            return written(0);
         case Command::Version:
             std::cout << "projectorctl " PANEL_VERSION "\n";
-            return 0;
+            return written(0);
         case Command::List:
             std::cout << ctl::listText(*request.model, request.json);
-            return 0;
+            return written(0);
         case Command::Ports: {
             const std::vector<serial::Adapter> adapters = serial::findAdapters();
             if (adapters.empty()) std::cerr << serial::describeAdapters(adapters) << '\n';
             std::cout << ctl::portsText(adapters, request.json);
-            return 0;
+            return written(0);
         }
         default:
             break;
@@ -60,12 +66,16 @@ int main(int argc, char* argv[]) {
         // Ended by SIGINT or SIGTERM, with status 0; the ports close on the way out.
         quitOnTerminationSignals(&app);
         ctl::Watch watch(request, surroundings, std::cout, std::cerr);
-        if (!watch.start()) return ctl::kExitPortFailed;
+        watch.start([](int status) {
+            QMetaObject::invokeMethod(
+                qApp, [status] { QCoreApplication::exit(status); }, Qt::QueuedConnection);
+        });
         return terminationRequested() ? 0 : QCoreApplication::exec();
     }
 
     ctl::Batch batch(request, surroundings, std::cout, std::cerr);
     batch.start([] { QCoreApplication::exit(0); });
     if (!batch.done()) QCoreApplication::exec();
-    return batch.exitStatus();
+    // The commands went out all the same; a script that cannot have their outcomes must know.
+    return written(batch.exitStatus());
 }

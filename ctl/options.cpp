@@ -2,11 +2,12 @@
 
 #include <QCommandLineParser>
 #include <cmath>
-#include <set>
 
+#include "engine/shown_text.h"
 #include "engine/status.h"
 #include "link/device_address.h"
 #include "link/port_assignment.h"
+#include "link/reconnecting_port.h"
 #include "link/serial_port.h"
 #include "session/sends.h"
 #include "tables/buttons.h"
@@ -33,26 +34,19 @@ Commands:
 
 PORT: COM1 or COM2 (assigned as the panel assigns them), a device path,
 socket://HOST:PORT or rfc2217://HOST:PORT. Several --port options drive several
-projectors at once.
+projectors at once, each reached once.
 
 Output: one line per command: the port (when several), the command and the reply as the
 panel shows them, the decoded status; tab-separated. --json: one JSON object per line.
 
-Exit status: 0 every command answered; 1 a reply missing; 2 a port could not be opened or
-was lost; 64 a usage error (nothing sent).)";
+Exit status: 0 every command answered; 1 a reply missing or refused; 2 a port could not be
+opened or was lost; 64 a usage error (nothing sent); 74 the output could not be written.)";
 
-// A text for a message, with what cannot be shown written as \xNN or U+NNNN.
-QString shown(const QString& text) {
-    QString out;
-    for (const QChar c : text) {
-        if (c.unicode() >= 0x20 && c.unicode() < 0x7f)
-            out += c;
-        else if (c.unicode() < 0x100)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += QStringLiteral("U+%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper();
-    }
-    return out;
+// The longest message of a usage error; what the user typed is in it, fit to be shown.
+constexpr std::size_t kMessageLimit = 1000;
+
+QString shown(const QString& text, std::size_t limit = 160) {
+    return QString::fromStdString(engine::shownText(text.toStdString(), limit));
 }
 
 [[noreturn]] void usage(const QString& reason) {
@@ -93,14 +87,39 @@ std::string code(const QString& text) {
     return text.toStdString();
 }
 
-void checkPort(const std::string& port) {
-    if (port.empty()) usage(QStringLiteral("--port takes a port, not an empty text"));
-    if (serial::panelPortNumber(port) != 0) return;
-    try {
-        serial::parseDeviceAddress(port);
-    } catch (const serial::SerialError& e) {
-        usage(QStringLiteral("--port %1: %2")
-                  .arg(shown(QString::fromStdString(port)), QString::fromStdString(e.what())));
+// The ports, each leading to a device of its own. A port whose assignment cannot be read is
+// left to its open, which reports it.
+void checkPorts(const Request& request, const serial::PortAssignment& assignment) {
+    std::vector<std::pair<std::string, serial::DeviceAddress>> reached;  // identity, address
+    for (const std::string& port : request.ports) {
+        if (port.empty()) usage(QStringLiteral("--port takes a port, not an empty text"));
+        serial::DeviceAddress address;
+        try {
+            address = serial::resolveDevice(port, assignment).address;
+        } catch (const serial::SerialError& e) {
+            if (serial::panelPortNumber(port) != 0) continue;
+            // The address names itself in the reason.
+            usage(QStringLiteral("--port ") +
+                  shown(QString::fromStdString(e.what()), kMessageLimit));
+        }
+        if (request.speedChosen && address.kind == serial::DeviceAddress::Kind::Socket) {
+            usage(QStringLiteral("--speed: ") +
+                  shown(QString::fromStdString(serial::ReconnectingPort::fixedSettingsText(
+                            address, {.program = "projectorctl"})),
+                        kMessageLimit));
+        }
+        std::string identity = serial::deviceIdentity(address);
+        const auto same =
+            std::ranges::find(reached, identity, &decltype(reached)::value_type::first);
+        if (same != reached.end()) {
+            const std::string& first = request.ports[std::size_t(same - reached.begin())];
+            usage(QStringLiteral("--port %1 and --port %2 reach the same device, %3: give each "
+                                 "projector once")
+                      .arg(shown(QString::fromStdString(first)),
+                           shown(QString::fromStdString(port)),
+                           shown(QString::fromStdString(same->second.text))));
+        }
+        reached.emplace_back(std::move(identity), std::move(address));
     }
 }
 
@@ -113,7 +132,7 @@ void noArguments(const QStringList& positional) {
 
 }  // namespace
 
-Request parseRequest(const QStringList& arguments) {
+Request parseRequest(const QStringList& arguments, const serial::PortAssignment& assignment) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     const QCommandLineOption model(QStringLiteral("model"),
@@ -122,16 +141,19 @@ Request parseRequest(const QStringList& arguments) {
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("The port; may be repeated (default COM1)."),
                                   QStringLiteral("PORT"));
-    const QCommandLineOption speed(QStringLiteral("speed"),
-                                   QStringLiteral("19200 or 9600 baud (default 19200)."),
-                                   QStringLiteral("SPEED"), QStringLiteral("19200"));
+    const QCommandLineOption speed(
+        QStringLiteral("speed"),
+        QStringLiteral("19200 or 9600 baud (default 19200); not for socket://, "
+                       "whose speed is the server's."),
+        QStringLiteral("SPEED"), QStringLiteral("19200"));
     const QCommandLineOption timeout(
         QStringLiteral("timeout"),
         QStringLiteral("The reply window of every command, in ms, instead of "
                        "the panel's (500, or 2000/5000 for timed buttons)."),
         QStringLiteral("MS"));
     const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("JSON Lines: one object per command."));
+                                  QStringLiteral("JSON Lines: one object per command, and one "
+                                                 "for bytes of no command."));
     const QCommandLineOption times(QStringLiteral("times"),
                                    QStringLiteral("press: how often a hold key repeats."),
                                    QStringLiteral("N"), QStringLiteral("1"));
@@ -142,10 +164,11 @@ Request parseRequest(const QStringList& arguments) {
                                  QStringLiteral("send, press, status, watch, list or ports."),
                                  QStringLiteral("command [arguments]"));
 
-    if (!parser.parse(arguments)) usage(parser.errorText());
+    if (!parser.parse(arguments)) usage(shown(parser.errorText(), kMessageLimit));
 
     Request request;
-    if (parser.isSet(help)) {
+    // Qt's help option comes with --help-all, which here says no more than --help.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         request.command = Request::Command::Help;
         request.helpText = parser.helpText().toStdString();
         return request;
@@ -161,18 +184,12 @@ Request parseRequest(const QStringList& arguments) {
         usage(QStringLiteral("--speed takes 19200 or 9600, not \"%1\"").arg(shown(baud)));
     }
     request.settings = baud.toStdString() + ",N,8,1";
+    request.speedChosen = parser.isSet(speed);
     if (parser.isSet(timeout))
         request.timeoutMs =
             number(parser.value(timeout), QStringLiteral("--timeout"), 1, kMaxTimeoutMs);
     request.json = parser.isSet(json);
-    std::set<std::string> seen;
-    for (const QString& value : parser.values(port)) {
-        std::string text = value.toStdString();
-        checkPort(text);
-        if (!seen.insert(text).second)
-            usage(QStringLiteral("--port %1 is given twice").arg(shown(value)));
-        request.ports.push_back(std::move(text));
-    }
+    for (const QString& value : parser.values(port)) request.ports.push_back(value.toStdString());
     if (request.ports.empty()) request.ports.push_back("COM1");
 
     const QStringList positional = parser.positionalArguments();
@@ -242,6 +259,7 @@ Request parseRequest(const QStringList& arguments) {
         usage(QStringLiteral("unknown command \"%1\": send, press, status, watch, list or ports")
                   .arg(shown(command)));
     }
+    if (!request.sends.empty()) checkPorts(request, assignment);
     return request;
 }
 

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "session/session.h"
+#include "link/port_assignment.h"
 #include "models/model.h"
+#include "session/session.h"
 
 namespace ctl {
 
@@ -21,7 +22,8 @@ class UsageError : public std::runtime_error {
 inline constexpr int kExitAnswered = 0;
 inline constexpr int kExitReplyMissing = 1;
 inline constexpr int kExitPortFailed = 2;
-inline constexpr int kExitUsage = 64;  // EX_USAGE of sysexits.h
+inline constexpr int kExitUsage = 64;         // EX_USAGE of sysexits.h
+inline constexpr int kExitOutputFailed = 74;  // EX_IOERR: the output could not be written
 
 struct Request {
     enum class Command { Send, Press, Status, Watch, List, Ports, Help, Version };
@@ -29,6 +31,7 @@ struct Request {
     const models::Model* model = &models::kTR27K;
     std::vector<std::string> ports;  // device texts as given, in order
     std::string settings;            // the line settings, "19200,N,8,1"
+    bool speedChosen = false;        // --speed was given
     std::optional<int> timeoutMs;
     bool json = false;
     int watchPeriodMs = 5000;
@@ -36,7 +39,8 @@ struct Request {
     std::string helpText;     // Help
 };
 
-// Reads the command line (the program's name first). Throws UsageError.
-Request parseRequest(const QStringList& arguments);
+// Reads the command line (the program's name first); COMn is looked up in `assignment` to
+// know the device each port reaches. Throws UsageError.
+Request parseRequest(const QStringList& arguments, const serial::PortAssignment& assignment);
 
 }  // namespace ctl

@@ -3,8 +3,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/display_form.h"
 #include "engine/shown_text.h"
@@ -82,6 +84,17 @@ std::string unclaimedNote(const session::Unclaimed& unclaimed, const std::string
            " was sent, outside its reply: taken for no command.";
 }
 
+bool flushed(std::ostream& out, std::ostream& err) {
+    errno = 0;
+    out.flush();
+    if (out) return true;
+    const int error = errno;
+    err << "projectorctl: the output could not be written"
+        << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << '\n'
+        << std::flush;
+    return false;
+}
+
 std::string listText(const models::Model& model, bool json) {
     const std::vector<panel::NamedButton> buttons = panel::namedButtons(model);
     std::size_t nameWidth = 0, codeWidth = 0;
@@ -122,7 +135,9 @@ std::string portsText(const std::vector<serial::Adapter>& adapters, bool json) {
                 {QStringLiteral("serial_number"), text(a.serialNumber)},
             });
         } else {
-            out += a.path + "\t" + a.stableName + "\t" + a.description + "\t" + a.serialNumber;
+            // What the adapters say of themselves comes from their firmware.
+            out += engine::shownText(a.path) + "\t" + engine::shownText(a.stableName) + "\t" +
+                   engine::shownText(a.description) + "\t" + engine::shownText(a.serialNumber);
         }
         out += '\n';
     }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ std::string listText(const models::Model& model, bool json);
 
 // The serial adapters, one a line: path, stable name, description, serial number.
 std::string portsText(const std::vector<serial::Adapter>& adapters, bool json);
+
+// Flushes `out`; false, with the reason on `err`, when not all that was written to it could
+// be written (a full disk, a closed pipe).
+bool flushed(std::ostream& out, std::ostream& err);
 
 // Passes lines on port by port, in the order the ports were given, each port's in the order
 // they came: a port's as they come while every port before it has finished, the others once

@@ -1,5 +1,6 @@
 #include "ctl/run.h"
 
+#include "engine/shown_text.h"
 #include "link/serial_port.h"
 
 namespace ctl {
@@ -12,8 +13,30 @@ void printLine(std::ostream& out, const std::string& line) {
     out << line << '\n';
 }
 
-void printError(std::ostream& err, const std::string& text) {
-    err << text << '\n' << std::flush;
+// A note of projectorctl's own, its outside parts made fit to show already.
+void printNote(std::ostream& err, const std::string& note) {
+    err << note << '\n' << std::flush;
+}
+
+// A port's message, line by line: it holds device texts and what servers and files said.
+void printError(std::ostream& err, std::string_view description) {
+    constexpr std::size_t kLineLimit = 1000;
+    for (;;) {
+        const std::size_t end = description.find('\n');
+        err << engine::shownText(description.substr(0, end), kLineLimit) << '\n';
+        if (end == std::string_view::npos) break;
+        description.remove_prefix(end + 1);
+    }
+    err << std::flush;
+}
+
+// The ports' messages in projectorctl's words: a batch gives a lost port up, watch waits for it.
+session::Surroundings speakingFor(session::Surroundings surroundings, bool watching) {
+    surroundings.port.words.program = "projectorctl";
+    surroundings.port.words.afterLoss =
+        watching ? "projectorctl watch goes on and tries the port again about once a second."
+                 : "projectorctl does not try again.";
+    return surroundings;
 }
 
 std::string lineOf(const Request& request, std::size_t port, const session::Outcome& outcome) {
@@ -34,9 +57,10 @@ Batch::Batch(const Request& request, const session::Surroundings& surroundings, 
       states_(request.ports.size(), State::Opening),
       ordered_(request.ports.size(), [this](const std::string& line) { printLine(out_, line); }),
       remaining_(request.ports.size()) {
+    const session::Surroundings ours = speakingFor(surroundings, false);
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
-        auto line = std::make_unique<session::PortSession>(request.ports[i], request.settings,
-                                                           surroundings);
+        auto line =
+            std::make_unique<session::PortSession>(request.ports[i], request.settings, ours);
         line->onOutcome = [this, i](const session::Outcome& outcome) {
             if (!outcome.ok) missing_ = true;
             ordered_.add(i, lineOf(request_, i, outcome));
@@ -45,7 +69,7 @@ Batch::Batch(const Request& request, const session::Surroundings& surroundings, 
             if (request_.json)
                 ordered_.add(i, jsonLine(unclaimed, request_.ports[i]));
             else
-                printError(err_, unclaimedNote(unclaimed, request_.ports[i]));
+                printNote(err_, unclaimedNote(unclaimed, request_.ports[i]));
         };
         line->onDone = [this, i] { portDone(i); };
         line->onReady = [this, i] {
@@ -110,25 +134,26 @@ int Batch::exitStatus() const {
 Watch::Watch(const Request& request, const session::Surroundings& surroundings, std::ostream& out,
              std::ostream& err)
     : request_(request),
-      surroundings_(surroundings),
+      surroundings_(speakingFor(surroundings, true)),
       out_(out),
       err_(err),
       round_(request.ports.size()),
-      shown_(request.ports.size()) {
+      shown_(request.ports.size()),
+      opened_(request.ports.size(), false) {
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
         auto line = std::make_unique<session::PortSession>(request.ports[i], request.settings,
-                                                           surroundings);
+                                                           surroundings_);
         line->onOutcome = [this, i](const session::Outcome& outcome) {
             round_[i].push_back(outcome);
         };
         line->onUnclaimed = [this, i](const session::Unclaimed& unclaimed) {
             if (!request_.json) {
-                printError(err_, unclaimedNote(unclaimed, request_.ports[i]));
+                printNote(err_, unclaimedNote(unclaimed, request_.ports[i]));
             } else if (inRound_) {
                 round_[i].push_back(unclaimed);
             } else {
                 printLine(out_, jsonLine(unclaimed, request_.ports[i]));
-                out_.flush();
+                flushOutput();
             }
         };
         line->onDone = [this] {
@@ -136,45 +161,62 @@ Watch::Watch(const Request& request, const session::Surroundings& surroundings, 
         };
         line->onLost = [this, i](const std::string& description) {
             printError(err_, description);
-            // What the port showed before is printed again once it is back.
+            // What the port showed before is printed again once it is back; what came from it
+            // unclaimed is printed all the same.
             shown_[i].clear();
-            round_[i].clear();
+            std::erase_if(round_[i], [](const auto& entry) {
+                return std::holds_alternative<session::Outcome>(entry);
+            });
         };
-        line->onReady = [this] {
-            if (inRound_)
-                roundDue_ = true;
-            else
-                startRound();
-        };
+        line->onReady = [this] { roundSoon(); };
         sessions_.push_back(std::move(line));
     }
     period_ = surroundings.timers->createTimer();
     period_->setInterval(request.watchPeriodMs);
-    period_->onTick = [this] {
-        if (inRound_)
-            roundDue_ = true;
-        else
-            startRound();
-    };
+    period_->onTick = [this] { roundSoon(); };
+    retry_ = surroundings.timers->createTimer();
+    retry_->setInterval(serial::ReconnectingPort::kRetryMs);
+    retry_->onTick = [this] { openPorts(false); };
 }
 
 Watch::~Watch() {
-    period_->onTick = nullptr;
-    period_->setEnabled(false);
+    for (PanelTimer* t : {period_.get(), retry_.get()}) {
+        t->onTick = nullptr;
+        t->setEnabled(false);
+    }
 }
 
-bool Watch::start() {
-    for (const auto& line : sessions_) {
-        try {
-            line->open();
-        } catch (const serial::SerialError& e) {
-            printError(err_, e.what());
-            return false;
-        }
-    }
+void Watch::start(std::function<void(int status)> ended) {
+    ended_ = std::move(ended);
+    openPorts(true);
     period_->setEnabled(true);
     startRound();
-    return true;
+}
+
+void Watch::openPorts(bool first) {
+    bool waiting = false;
+    for (std::size_t i = 0; i < sessions_.size(); ++i) {
+        if (opened_[i]) continue;
+        try {
+            sessions_[i]->open();
+            opened_[i] = true;
+        } catch (const serial::SerialError& e) {
+            // Said once; then tried again quietly, as a lost port is.
+            if (first)
+                printError(err_, std::string(e.what()) + "\n" + surroundings_.port.words.afterLoss);
+            waiting = true;
+            continue;
+        }
+        if (!first && sessions_[i]->ready()) roundSoon();
+    }
+    retry_->setEnabled(waiting);
+}
+
+void Watch::roundSoon() {
+    if (inRound_)
+        roundDue_ = true;
+    else
+        startRound();
 }
 
 void Watch::startRound() {
@@ -212,9 +254,18 @@ void Watch::endRound() {
         }
         round_[i].clear();
     }
-    out_.flush();
     inRound_ = false;
+    if (!flushOutput()) return;
     if (roundDue_) startRound();
+}
+
+bool Watch::flushOutput() {
+    if (flushed(out_, err_)) return true;
+    period_->setEnabled(false);
+    retry_->setEnabled(false);
+    roundDue_ = false;
+    if (ended_) ended_(kExitOutputFailed);
+    return false;
 }
 
 }  // namespace ctl

@@ -31,7 +31,7 @@ class Batch {
     // before start() returns.
     void start(std::function<void()> finished);
     bool done() const { return remaining_ == 0; }
-    // 0 every command answered, 1 a reply missing, 2 a port not opened or lost.
+    // 0 every command answered, 1 a reply missing or refused, 2 a port not opened or lost.
     int exitStatus() const;
 
   private:
@@ -56,21 +56,26 @@ class Batch {
 
 // watch: every status query on every port once a period, all ports at once; after each round,
 // the lines whose reply or status differ from what was printed last for that port and query,
-// port by port in the order given. A lost port is reported on `err` and reopened as the panel
-// reopens it; once it is back, a round runs at once and prints all of that port again.
+// port by port in the order given. A lost port, or one not there at start, is reported on
+// `err` and reopened about once a second; once it is there, a round runs at once and prints
+// all of that port.
 class Watch {
   public:
     Watch(const Request& request, const session::Surroundings& surroundings, std::ostream& out,
           std::ostream& err);
     ~Watch();
 
-    // Opens every port and starts the rounds; false, with the reason on `err`, when a port
-    // cannot be opened.
-    bool start();
+    // Opens every port and starts the rounds. A port that cannot be opened, or whose server
+    // does not answer, is reported on `err` and waited for as a lost port is. `ended` is
+    // called with the exit status when watch cannot go on: its output cannot be written.
+    void start(std::function<void(int status)> ended);
 
   private:
+    void openPorts(bool first);
+    void roundSoon();
     void startRound();
     void endRound();
+    bool flushOutput();
 
     const Request& request_;
     session::Surroundings surroundings_;
@@ -78,12 +83,15 @@ class Watch {
     std::ostream& err_;
     std::vector<std::unique_ptr<session::PortSession>> sessions_;
     std::unique_ptr<PanelTimer> period_;
+    std::unique_ptr<PanelTimer> retry_;  // opens the ports not opened at start
+    std::function<void(int status)> ended_;
     // This round's outcomes and, in JSON, the bytes of no command among them, per port.
     std::vector<std::vector<std::variant<session::Outcome, session::Unclaimed>>> round_;
     std::vector<std::map<std::string, std::string>> shown_;  // per port: code -> what was printed
     std::size_t active_ = 0;                                 // ports still in this round
     bool inRound_ = false;
     bool roundDue_ = false;  // a round is due once this one ends
+    std::vector<bool> opened_;  // per port: opened (it may be away since)
 };
 
 }  // namespace ctl

@@ -67,7 +67,7 @@ AssignedDevice assignDevice(int n, const PortAssignment& assignment) {
 }
 
 std::string explainAssignment(int n, const AssignedDevice& device, const PortAssignment& assignment,
-                              const std::vector<Adapter>& adapters) {
+                              const std::vector<Adapter>& adapters, const std::string& program) {
     const std::string port = keyFor(n);
     std::string text = port + " is " + device.text;
     switch (device.source) {
@@ -87,10 +87,26 @@ std::string explainAssignment(int n, const AssignedDevice& device, const PortAss
         text += "\n" + variableFor(n) + " wins over the settings file: change it (for instance " + variableFor(n) +
                 "=" + example + ") or unset it.";
     } else {
-        text += "\nTo assign a device to " + port + ", put a line such as\n  " + port + "=" + example + "\nin " +
-                assignment.settingsFile + ", or set " + variableFor(n) + " before starting the panel.";
+        text += "\nTo assign a device to " + port + ", put a line such as\n  " + port + "=" +
+                example + "\nin " + assignment.settingsFile + ", or set " + variableFor(n) +
+                " before starting " + program + ".";
     }
     return text;
+}
+
+ResolvedDevice resolveDevice(const std::string& text, const PortAssignment& assignment) {
+    ResolvedDevice resolved;
+    resolved.portNumber = panelPortNumber(text);
+    if (resolved.portNumber != 0) resolved.assigned = assignDevice(resolved.portNumber, assignment);
+    try {
+        resolved.address = parseDeviceAddress(resolved.assigned ? resolved.assigned->text : text);
+    } catch (const SerialError& e) {
+        if (!resolved.assigned || resolved.assigned->source == AssignedDevice::Source::Default)
+            throw;
+        throw SerialError(std::string(e.what()) + "\n" + keyFor(resolved.portNumber) +
+                          " is set to it in " + resolved.assigned->origin + ".");
+    }
+    return resolved;
 }
 
 int panelPortNumber(const std::string& text) {

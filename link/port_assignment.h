@@ -1,10 +1,12 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "link/adapters.h"
+#include "link/device_address.h"
 
 namespace serial {
 
@@ -43,11 +45,23 @@ struct AssignedDevice {
 AssignedDevice assignDevice(int n, const PortAssignment& assignment);
 
 // "COM1 is DEVICE, from ..." and how to assign another device to COMn, with an example taken
-// from `adapters`; for the warning box of a port that cannot be opened.
+// from `adapters`; for the report of a port that cannot be opened, `program` being the
+// program that reads the assignment ("... before starting the panel").
 std::string explainAssignment(int n, const AssignedDevice& device, const PortAssignment& assignment,
-                              const std::vector<Adapter>& adapters);
+                              const std::vector<Adapter>& adapters, const std::string& program);
 
 // n when `text` is "COMn" (any case), else 0: a device text naming a panel port.
 int panelPortNumber(const std::string& text);
+
+// Where a device text leads: "COMn" to the device assigned to it, any other text as written.
+struct ResolvedDevice {
+    DeviceAddress address;
+    int portNumber = 0;                      // n for "COMn", else 0
+    std::optional<AssignedDevice> assigned;  // for "COMn"
+};
+
+// Throws SerialError when the assignment cannot be read or the text it leads to is malformed;
+// a malformed assignment says where it was made.
+ResolvedDevice resolveDevice(const std::string& text, const PortAssignment& assignment);
 
 }  // namespace serial

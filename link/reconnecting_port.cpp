@@ -51,8 +51,6 @@ PortAssignment listingOnce(PortAssignment assignment) {
     return assignment;
 }
 
-constexpr const char* kReconnectNote = "The panel reconnects by itself as soon as the device is back.";
-
 }  // namespace
 
 ReconnectingPort::ReconnectingPort() : ReconnectingPort(Context{}) {}
@@ -114,29 +112,17 @@ std::string ReconnectingPort::devicePath() const {
     }
 }
 
-ReconnectingPort::Resolved ReconnectingPort::resolve(const PortAssignment& assignment) const {
-    Resolved resolved;
-    std::string text = device_.value_or("COM" + std::to_string(commPort_));
-    resolved.portNumber = panelPortNumber(text);
-    if (resolved.portNumber != 0) {
-        resolved.assigned = assignDevice(resolved.portNumber, assignment);
-        text = resolved.assigned->text;
-    }
-    try {
-        resolved.address = parseDeviceAddress(text);
-    } catch (const SerialError& e) {
-        if (!resolved.assigned || resolved.assigned->source == AssignedDevice::Source::Default) throw;
-        fail(std::string(e.what()) + "\nCOM" + std::to_string(resolved.portNumber) + " is set to it in " +
-             resolved.assigned->origin + ".");
-    }
-    return resolved;
+ResolvedDevice ReconnectingPort::resolve(const PortAssignment& assignment) const {
+    return resolveDevice(device_.value_or("COM" + std::to_string(commPort_)), assignment);
 }
 
-std::string ReconnectingPort::failedOpenText(const Resolved& resolved, const std::string& why,
+std::string ReconnectingPort::failedOpenText(const ResolvedDevice& resolved, const std::string& why,
                                              const PortAssignment& assignment) const {
     const std::vector<Adapter> adapters = assignment.adapters ? assignment.adapters() : std::vector<Adapter>{};
     if (resolved.assigned) {
-        return why + "\n" + explainAssignment(resolved.portNumber, *resolved.assigned, assignment, adapters);
+        return why + "\n" +
+               explainAssignment(resolved.portNumber, *resolved.assigned, assignment, adapters,
+                                 context_.words.program);
     }
     return why + "\n" + describeAdapters(adapters);
 }
@@ -152,7 +138,7 @@ void ReconnectingPort::setPortOpen(bool open) {
     if (portOpen()) fail("Port already open");
     stopAll();
     const PortAssignment assignment = listingOnce(context_.assignment);
-    const Resolved resolved = resolve(assignment);
+    const ResolvedDevice resolved = resolve(assignment);
     const LineSettings settings = parseSettings(settings_);
     lostDescription_.clear();
     if (resolved.address.network()) {
@@ -195,7 +181,8 @@ void ReconnectingPort::recordTarget(const DeviceAddress& address, const PortAssi
 }
 
 std::unique_ptr<Transport> ReconnectingPort::makeTransport(const DeviceAddress& address) {
-    return context_.transports ? context_.transports(address) : openTransport(address);
+    return context_.transports ? context_.transports(address)
+                               : openTransport(address, context_.words);
 }
 
 void ReconnectingPort::adopt(std::unique_ptr<Transport> transport) {
@@ -257,7 +244,7 @@ void ReconnectingPort::lose(const std::string& description, bool report) {
         lostDescription_.clear();
         return;
     }
-    lostDescription_ = description + "\n" + kReconnectNote;
+    lostDescription_ = description + "\n" + context_.words.afterLoss;
     // Reported from the event loop, not from inside the transport's notification.
     QMetaObject::invokeMethod(
         this,
@@ -276,7 +263,7 @@ void ReconnectingPort::call(const std::function<void()>& operation) {
         // A call that meets the loss fails with it, and that is the loss's one report.
         if (transport_ && transport_->gone()) {
             lose(e.what(), false);
-            fail(std::string(e.what()) + "\n" + kReconnectNote);
+            fail(std::string(e.what()) + "\n" + context_.words.afterLoss);
         }
         throw;
     }
@@ -405,8 +392,7 @@ void ReconnectingPort::onDeadline() {
 void ReconnectingPort::setSettings(const std::string& settings) {
     const LineSettings parsed = parseSettings(settings);
     if (state_ != State::Closed && opened_.address.kind == DeviceAddress::Kind::Socket && settings != settings_) {
-        fail(opened_.address.text + ": the line settings of a raw TCP port are those set on the server. "
-                                    "Use an rfc2217:// address of the server to choose them from the panel.");
+        fail(fixedSettingsText(opened_.address, context_.words));
     }
     if (transport_ && (state_ == State::Open || state_ == State::Connecting)) {
         call([&] { transport_->applySettings(parsed); });
@@ -414,8 +400,17 @@ void ReconnectingPort::setSettings(const std::string& settings) {
     settings_ = settings;
 }
 
+std::string ReconnectingPort::fixedSettingsText(const DeviceAddress& address,
+                                                const ProgramWords& words) {
+    return address.text +
+           ": the line settings of a raw TCP port are those set on the server. "
+           "Use an rfc2217:// address of the server to choose them from " +
+           words.program + ".";
+}
+
 std::string ReconnectingPort::awayText() const {
-    return opened_.address.text + ": the port is disconnected; the command was not sent. " + kReconnectNote;
+    return opened_.address.text + ": the port is disconnected; the command was not sent. " +
+           context_.words.afterLoss;
 }
 
 void ReconnectingPort::output(const std::string& bytes) {

@@ -10,6 +10,7 @@
 
 #include "link/device_address.h"
 #include "link/port_assignment.h"
+#include "link/program_words.h"
 #include "link/serial_port.h"
 #include "link/timers.h"
 
@@ -39,6 +40,7 @@ public:
         TimerSource* timers = nullptr;  // QTimer-backed when null; must outlive the port
         PortAssignment assignment = PortAssignment::system();
         TransportFactory transports;  // the real transports when empty
+        ProgramWords words;           // how the messages speak of the program
     };
 
     static constexpr int kRetryMs = 1000;
@@ -46,6 +48,10 @@ public:
     static constexpr int kSettleMs = 300;
     // Bytes a network port keeps for the line while the server has not answered yet.
     static constexpr std::size_t kPendingLimit = 4096;
+
+    // Why the line settings of `address`, a raw TCP port, cannot be chosen: they are the
+    // server's. One line.
+    static std::string fixedSettingsText(const DeviceAddress& address, const ProgramWords& words);
 
     ReconnectingPort();
     explicit ReconnectingPort(Context context);
@@ -94,13 +100,8 @@ private:
         std::string serialNumber;  // when it had no stable name
     };
 
-    struct Resolved {
-        DeviceAddress address;
-        std::optional<AssignedDevice> assigned;  // when the text named COMn
-        int portNumber = 0;
-    };
-    Resolved resolve(const PortAssignment& assignment) const;
-    std::string failedOpenText(const Resolved& resolved, const std::string& why,
+    ResolvedDevice resolve(const PortAssignment& assignment) const;
+    std::string failedOpenText(const ResolvedDevice& resolved, const std::string& why,
                                const PortAssignment& assignment) const;
 
     std::unique_ptr<Transport> makeTransport(const DeviceAddress& address);

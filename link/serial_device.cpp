@@ -42,7 +42,8 @@ void track(QSerialPort* port) {
 
 }  // namespace
 
-SerialDevice::SerialDevice(std::string path) : path_(std::move(path)) {
+SerialDevice::SerialDevice(std::string path, std::string program)
+    : path_(std::move(path)), program_(std::move(program)) {
     connect(&port_, &QSerialPort::readyRead, this, [this] {
         if (onReadyRead) onReadyRead();
     });
@@ -78,9 +79,10 @@ void SerialDevice::start(const LineSettings& settings) {
         if (port_.error() == QSerialPort::PermissionError && device.exists()) {
             if (!device.isReadable() || !device.isWritable()) {
                 description += QStringLiteral(
-                    "\nAccess to the serial port was refused. The user running the panel needs "
-                    "permission to use it (on Linux: membership of the \"dialout\" group, then "
-                    "log in again).");
+                                   "\nAccess to the serial port was refused. The user running %1 "
+                                   "needs permission to use it (on Linux: membership of the "
+                                   "\"dialout\" group, then log in again).")
+                                   .arg(QString::fromStdString(program_));
             } else {
                 description += QStringLiteral(
                     "\nThe serial port is in use by another program. Close that program, or "

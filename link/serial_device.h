@@ -21,7 +21,8 @@ public:
     // follows it. A write that would pass it fails and leaves the waiting bytes as they are.
     static constexpr qint64 kOutputQueueLimit = 64 * 1024;
 
-    explicit SerialDevice(std::string path);
+    // `program` names the program in the messages: "The user running the panel needs ...".
+    SerialDevice(std::string path, std::string program);
     ~SerialDevice() override;
 
     void start(const LineSettings& settings) override;
@@ -40,6 +41,7 @@ private:
     QString describeFullQueue(qint64 waiting) const;
 
     std::string path_;
+    std::string program_;
     QSerialPort port_;
     LineSettings settings_{};
     bool gone_ = false;

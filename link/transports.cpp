@@ -4,9 +4,9 @@
 
 namespace serial {
 
-std::unique_ptr<Transport> openTransport(const DeviceAddress& address) {
+std::unique_ptr<Transport> openTransport(const DeviceAddress& address, const ProgramWords& words) {
     if (address.network()) return openNetworkTransport(address);
-    return std::make_unique<SerialDevice>(address.path);
+    return std::make_unique<SerialDevice>(address.path, words.program);
 }
 
 }  // namespace serial

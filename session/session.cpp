@@ -19,6 +19,7 @@ PortSession::PortSession(std::string device, const std::string& settings,
     port_->onLost = [this](const std::string& description) { lose(description); };
     port_->onReady = [this] {
         if (onReady) onReady();
+        advance();
     };
 
     window_ = surroundings.timers->createTimer();
@@ -82,6 +83,8 @@ void PortSession::run(std::vector<Send> sends) {
 // was reason to doubt it.
 void PortSession::advance() {
     if (!running_ || awaiting_ || pace_->enabled()) return;
+    // A network port not connected yet: what its server says first comes before any command.
+    if (port_->portOpen() && !port_->ready()) return;
     if (quietFrom_ >= 0) {
         const double now = surroundings_.nowMs();
         const double toQuiet = kGuardMs - (now - lastNoise_);

@@ -78,8 +78,9 @@ class PortSession {
     bool running() const { return running_; }
 
     // Sends these, one outcome each, then raises onDone once the last reply is complete, or
-    // once its window has ended and the line has been quiet for the guard. A port lost on the
-    // way ends the round: onLost, then onDone without outcomes for the sends not made.
+    // once its window has ended and the line has been quiet for the guard. A network port
+    // still connecting is waited for. A port lost on the way ends the round: onLost, then
+    // onDone without outcomes for the sends not made. Not while running().
     void run(std::vector<Send> sends);
 
     // A command has gone out: the outcome so far holds its code and the text sent.

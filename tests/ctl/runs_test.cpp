@@ -37,6 +37,10 @@ struct Lines {
         script;                                                // path -> command -> reply
     std::vector<std::pair<std::int64_t, std::string>> writes;  // (time, path + " " + command)
     std::map<std::string, class Line*> live;
+    // A network server (a device text socket://...) takes this long to answer the connection,
+    // and says this first.
+    int connectMs = 50;
+    std::vector<Piece> greeting;
 };
 
 class Line final : public serial::Transport {
@@ -48,6 +52,9 @@ class Line final : public serial::Transport {
         if (!lines_.present.contains(path_))
             throw serial::SerialError(path_ + ": No such file or directory");
         lines_.live[path_] = this;
+        if (!path_.starts_with("socket://")) return;
+        later({lines_.connectMs, ""}, [this] { onConnected(); });
+        for (const Piece& piece : lines_.greeting) later(piece);
     }
     void close() override {
         if (lines_.live[path_] == this) lines_.live.erase(path_);
@@ -61,20 +68,7 @@ class Line final : public serial::Transport {
         const std::vector<Piece> reply = script != lines_.script[path_].end()
                                              ? script->second
                                              : std::vector<Piece>{{1, "\x06\r"}};
-        for (const Piece& piece : reply) {
-            auto timer = lines_.clock.createTimer();
-            PanelTimer* t = timer.get();
-            t->setInterval(piece.atMs);
-            t->onTick = [this, t, piece] {
-                t->setEnabled(false);
-                if (gone_) return;
-                if (piece.unplug) return unplug();
-                waiting_ += piece.bytes;
-                onReadyRead();
-            };
-            t->setEnabled(true);
-            replies_.push_back(std::move(timer));
-        }
+        for (const Piece& piece : reply) later(piece);
     }
     std::string readAll() override { return std::exchange(waiting_, {}); }
 
@@ -84,6 +78,23 @@ class Line final : public serial::Transport {
     }
 
   private:
+    // The piece arrives, or `action` runs, this long from now.
+    void later(const Piece& piece, std::function<void()> action = {}) {
+        auto timer = lines_.clock.createTimer();
+        PanelTimer* t = timer.get();
+        t->setInterval(piece.atMs);
+        t->onTick = [this, t, piece, action] {
+            t->setEnabled(false);
+            if (gone_) return;
+            if (action) return action();
+            if (piece.unplug) return unplug();
+            waiting_ += piece.bytes;
+            onReadyRead();
+        };
+        t->setEnabled(true);
+        replies_.push_back(std::move(timer));
+    }
+
     Lines& lines_;
     std::string path_;
     std::string waiting_;
@@ -98,14 +109,16 @@ struct Fixture {
         surroundings.port.assignment.environment = [](const std::string&) { return std::string(); };
         surroundings.port.assignment.adapters = [] { return std::vector<serial::Adapter>{}; };
         surroundings.port.assignment.stableNameFolder = byId.path().toStdString();
+        surroundings.port.assignment.settingsFile = byId.filePath("ports.ini").toStdString();
         surroundings.port.transports = [this](const serial::DeviceAddress& a) {
-            return std::make_unique<Line>(lines, a.path);
+            return std::make_unique<Line>(lines, a.network() ? a.text : a.path);
         };
         lines.present = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
     }
 
     ctl::Request request(const QStringList& arguments) {
-        return ctl::parseRequest(QStringList{QStringLiteral("projectorctl")} + arguments);
+        return ctl::parseRequest(QStringList{QStringLiteral("projectorctl")} + arguments,
+                                 surroundings.port.assignment);
     }
 
     // Runs the request to its end; the exit status.
@@ -172,130 +185,31 @@ TEST(CtlRuns, RepliesCompleteAtTheirFirstCarriageReturnOrGoMissingWhenTheWindowE
         std::int64_t nextAt;  // when the command after it goes out; -1: there is none
     };
     const QJsonValue none(QJsonValue::Null);
+    const QStringList sendTwo{"send", "CR0", "C00"};
+    // clang-format off
     const Case cases[] = {
-        {"whole",
-         {"send", "CR0", "C00"},
-         "CR0",
-         {{3, "80\r"}},
-         3,
-         true,
-         false,
-         "80\r",
-         " 8 0 CR ",
-         " Stand by",
-         3},
-        {"in pieces",
-         {"send", "CR0", "C00"},
-         "CR0",
-         {{2, "8"}, {7, "0\r"}},
-         7,
-         true,
-         false,
-         "80\r",
-         " 8 0 CR ",
-         " Stand by",
-         7},
+        {"whole", sendTwo, "CR0", {{3, "80\r"}}, 3, true, false, "80\r", " 8 0 CR ", " Stand by", 3},
+        {"in pieces", sendTwo, "CR0", {{2, "8"}, {7, "0\r"}}, 7, true, false, "80\r", " 8 0 CR ",
+         " Stand by", 7},
         // The second line answers nothing: the line is let go quiet before the next command.
-        {"two replies",
-         {"send", "CR1", "C00"},
-         "CR1",
-         {{2, "3\r2\r"}},
-         2,
-         true,
-         false,
-         "3\r",
-         " 3 CR ",
-         " Video",
-         202},
-        {"no row",
-         {"send", "CR0", "C00"},
-         "CR0",
-         {{2, "\x06\r"}},
-         2,
-         true,
-         false,
-         "\x06\r",
-         " ACK CR ",
-         none,
-         2},
-        {"refused",
-         {"send", "C0X", "C00"},
-         "C0X",
-         {{2, "?\r"}},
-         2,
-         false,
-         true,
-         "?\r",
-         " ? CR ",
-         none,
-         2},
-        {"nothing",
-         {"send", "CR0", "C00"},
-         "CR0",
-         {},
-         500,
-         false,
-         false,
-         "",
-         " X X X X",
-         none,
-         700},
-        {"no CR",
-         {"send", "CR3", "C00"},
-         "CR3",
-         {{4, "12"}},
-         500,
-         false,
-         false,
-         "12",
-         " 1 2 ",
-         " 1 2  Hour Use",
-         700},
-        {"--timeout",
-         {"--timeout", "40", "send", "CR0", "C00"},
-         "CR0",
-         {{41, "80\r"}},
-         40,
-         false,
-         false,
-         "",
-         " X X X X",
-         none,
-         241},
-        {"a query button",
-         {"press", "status"},
-         "CR0",
-         {},
-         500,
-         false,
-         false,
-         "",
-         " X X X X",
-         none,
+        {"two replies", {"send", "CR1", "C00"}, "CR1", {{2, "3\r2\r"}}, 2, true, false, "3\r",
+         " 3 CR ", " Video", 202},
+        {"no row", sendTwo, "CR0", {{2, "\x06\r"}}, 2, true, false, "\x06\r", " ACK CR ", none, 2},
+        {"refused", {"send", "C0X", "C00"}, "C0X", {{2, "?\r"}}, 2, false, true, "?\r", " ? CR ",
+         none, 2},
+        {"nothing", sendTwo, "CR0", {}, 500, false, false, "", " X X X X", none, 700},
+        {"no CR", {"send", "CR3", "C00"}, "CR3", {{4, "12"}}, 500, false, false, "12", " 1 2 ",
+         " 1 2  Hour Use", 700},
+        {"--timeout", {"--timeout", "40", "send", "CR0", "C00"}, "CR0", {{41, "80\r"}}, 40, false,
+         false, "", " X X X X", none, 241},
+        {"a query button", {"press", "status"}, "CR0", {}, 500, false, false, "", " X X X X", none,
          -1},
-        {"timed 2000",
-         {"press", "real"},
-         "C12",
-         {{1999, "\x06\r"}},
-         1999,
-         true,
-         false,
-         "\x06\r",
-         " ACK CR ",
-         none,
-         -1},
-        {"timed 5000",
-         {"press", "pc1-rgb"},
-         "C50",
-         {{5001, "\x06\r"}},
-         5000,
-         false,
-         false,
-         "",
-         " X X X X",
-         none,
-         -1},
+        {"timed 2000", {"press", "real"}, "C12", {{1999, "\x06\r"}}, 1999, true, false, "\x06\r",
+         " ACK CR ", none, -1},
+        {"timed 5000", {"press", "pc1-rgb"}, "C50", {{5001, "\x06\r"}}, 5000, false, false, "",
+         " X X X X", none, -1},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Fixture f;
@@ -329,39 +243,23 @@ TEST(CtlRuns, BytesOfNoCommandAreReportedAndNotTakenForTheNextReply) {
     };
     std::vector<Piece> babble;  // a line that goes quiet only after the guard's limit
     for (int t = 550; t <= 1450; t += 100) babble.push_back({t, "x"});
+    const std::string ack = "CR1 ok \\x06\\x0D";
+    // clang-format off
     const Case cases[] = {
-        {"a late reply",
-         {"CR0", "CR1"},
-         {{600, "80\r"}},
-         {"CR0 missing ", "unclaimed 80\\x0D after CR0 at 600", "CR1 ok \\x06\\x0D"},
-         {0, 800}},
-        {"the rest of a reply after its window",
-         {"CR0", "CR1"},
-         {{490, "8"}, {510, "0\r"}},
-         {"CR0 missing 8", "unclaimed 0\\x0D after CR0 at 510", "CR1 ok \\x06\\x0D"},
-         {0, 710}},
-        {"two lines in one piece",
-         {"CR0", "CR1"},
-         {{2, "80\r1\r"}},
-         {"CR0 ok 80\\x0D", "unclaimed 1\\x0D after CR0 at 2", "CR1 ok \\x06\\x0D"},
-         {0, 202},
-         0},
-        {"no carriage return: raised once the line is quiet",
-         {"CR0", "CR1"},
-         {{600, "8"}},
-         {"CR0 missing ", "unclaimed 8 after CR0 at 600", "CR1 ok \\x06\\x0D"},
-         {0, 800}},
-        {"a babbling line holds the next command back no longer than the limit",
-         {"CR0", "CR1"},
-         babble,
-         {"CR0 missing ", "unclaimed xxxxxxxxxx after CR0 at 550", "CR1 ok \\x06\\x0D"},
-         {0, 1500}},
-        {"the last command's late reply",
-         {"CR0"},
-         {{600, "80\r"}},
-         {"CR0 missing ", "unclaimed 80\\x0D after CR0 at 600"},
-         {0}},
+        {"a late reply", {"CR0", "CR1"}, {{600, "80\r"}},
+         {"CR0 missing ", "unclaimed 80\\x0D after CR0 at 600", ack}, {0, 800}},
+        {"the rest of a reply after its window", {"CR0", "CR1"}, {{490, "8"}, {510, "0\r"}},
+         {"CR0 missing 8", "unclaimed 0\\x0D after CR0 at 510", ack}, {0, 710}},
+        {"two lines in one piece", {"CR0", "CR1"}, {{2, "80\r1\r"}},
+         {"CR0 ok 80\\x0D", "unclaimed 1\\x0D after CR0 at 2", ack}, {0, 202}, 0},
+        {"no carriage return: raised once the line is quiet", {"CR0", "CR1"}, {{600, "8"}},
+         {"CR0 missing ", "unclaimed 8 after CR0 at 600", ack}, {0, 800}},
+        {"a babbling line holds the next command back no longer than the limit", {"CR0", "CR1"},
+         babble, {"CR0 missing ", "unclaimed xxxxxxxxxx after CR0 at 550", ack}, {0, 1500}},
+        {"the last command's late reply", {"CR0"}, {{600, "80\r"}},
+         {"CR0 missing ", "unclaimed 80\\x0D after CR0 at 600"}, {0}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Fixture f;
@@ -447,9 +345,7 @@ TEST(CtlRuns, SeveralPortsRunAtOnceAndPrintInTheirOrder) {
 }
 
 TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
-    const std::string lost =
-        "/dev/ttyUSB0: Input/output error\nThe panel reconnects by itself as soon as the device is "
-        "back.\n";
+    const std::string lost = "/dev/ttyUSB0: Input/output error\nprojectorctl does not try again.\n";
     struct Case {
         const char* what;
         QStringList ports;
@@ -487,6 +383,62 @@ TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), static_cast<long>(c.lines)) << out;
         EXPECT_EQ(f.err.str(), c.err);
     }
+
+    // projectorctl's words, not the panel's; a device text shown as text, never as a
+    // terminal's escape sequence.
+    Fixture f;
+    const std::string escape = "/dev/tty\x1b[2J";
+    f.lines.present.insert(escape);
+    EXPECT_EQ(f.runBatch({"--port", "COM3", "--port", QString::fromStdString(escape), "--port",
+                          "/dev/tty\x1b]0;x\x07", "send", "C00"}),
+              2);
+    const std::string err = f.err.str();
+    EXPECT_NE(err.find("or set PROJECTOR_COM3 before starting projectorctl.\n"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("\n/dev/tty\\x1B]0;x\\x07: No such file or directory\n"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("panel"), std::string::npos) << err;
+    EXPECT_EQ(f.out.str(), "/dev/tty\\x1B[2J\t C 0 0 CR \t ACK CR \t\n");
+}
+
+// watch, in JSON: what came unclaimed is printed in its place among the round's lines, each
+// time it comes, though the outcomes around it did not change.
+TEST(CtlRuns, WatchPrintsWhatCameUnclaimedInItsPlace) {
+    Fixture f;
+    f.lines.script["/dev/ttyUSB0"]["CR0"] = {{600, "80\r"}};
+    f.held = f.request(onPort({"watch", "5"}));
+    ctl::Watch watch(f.held, f.surroundings, f.out, f.err);
+    watch.start([](int) { ADD_FAILURE() << "watch ended"; });
+    for (int t = 0; t < 6000; ++t) f.advance(1);
+    std::vector<std::string> lines;
+    for (const QJsonObject& o : f.jsonLines())
+        lines.push_back(o.value(o.contains("command") ? "command" : "unclaimed").toString().toStdString());
+    std::vector<std::string> expected{"CR0", "80\r"};
+    for (const std::string_view q : engine::statusQueries().subspan(1)) expected.emplace_back(q);
+    expected.emplace_back("80\r");
+    EXPECT_EQ(lines, expected);
+}
+
+// A network server may speak first: a round begun while its port connects waits for the
+// connection, and what the server said first belongs to no command.
+TEST(PortSessionRuns, ARoundBegunWhileConnectingWaitsAndTheServersFirstWordsAreNoReply) {
+    Fixture f;
+    const std::string server = "socket://hall-server:4001";
+    f.lines.present.insert(server);
+    f.lines.greeting = {{10, "ser2net\r"}};
+    session::PortSession line(server, "19200,N,8,1", f.surroundings);
+    std::vector<std::string> seen;
+    line.onOutcome = [&](const session::Outcome& o) { seen.push_back(o.code + " " + o.reply); };
+    line.onUnclaimed = [&](const session::Unclaimed& u) { seen.push_back("unclaimed " + u.bytes); };
+    bool done = false;
+    line.onDone = [&] { done = true; };
+    line.open();
+    line.run({{"CR0", 500}});
+    for (int t = 0; t < 2000 && !done; ++t) f.advance(1);
+    EXPECT_TRUE(done);
+    // Connected at 50, counted as made 300 ms later; the greeting heard then; quiet 200 ms.
+    EXPECT_EQ(f.writeTimes(), std::vector<std::int64_t>{550});
+    EXPECT_EQ(seen, (std::vector<std::string>{"unclaimed ser2net\r", "CR0 \x06\r"}));
 }
 
 }  // namespace

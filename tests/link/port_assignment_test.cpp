@@ -95,8 +95,8 @@ TEST(PortAssignment, ExplanationListsTheAdaptersAndHowToAssignOne) {
     Wiring s;
     s.adapters = {kFtdi, kUart0};
     const auto assignment = s.assignment();
-    const std::string byDefault = serial::explainAssignment(
-        2, serial::assignDevice(2, assignment), assignment, s.adapters);
+    const std::string byDefault = serial::explainAssignment(2, serial::assignDevice(2, assignment),
+                                                            assignment, s.adapters, "the panel");
     for (const std::string& part :
          {std::string("COM2 is /dev/ttyS0 by default: no device is assigned to it."),
           std::string("  /dev/ttyUSB1: FT232R USB UART, serial number A1B2\n    ") + kFtdi.stableName,
@@ -106,8 +106,8 @@ TEST(PortAssignment, ExplanationListsTheAdaptersAndHowToAssignOne) {
     }
 
     s.environment["PROJECTOR_COM1"] = "/dev/ttyUSB7";
-    const std::string fromVariable =
-        serial::explainAssignment(1, serial::assignDevice(1, assignment), assignment, {});
+    const std::string fromVariable = serial::explainAssignment(
+        1, serial::assignDevice(1, assignment), assignment, {}, "the panel");
     EXPECT_NE(fromVariable.find("COM1 is /dev/ttyUSB7, from PROJECTOR_COM1."), std::string::npos) << fromVariable;
     EXPECT_NE(fromVariable.find("No serial adapters were found."), std::string::npos) << fromVariable;
     EXPECT_NE(fromVariable.find("PROJECTOR_COM1 wins over the settings file"), std::string::npos) << fromVariable;

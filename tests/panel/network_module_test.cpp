@@ -38,7 +38,7 @@ TEST(NetworkModule, OneThatCannotBeLoadedIsReportedInTheWarningBoxWithWhatToDo) 
                                             : std::string();
         };
         context.transports = [&module](const serial::DeviceAddress& address) {
-            return address.network() ? module.open(address) : serial::openTransport(address);
+            return address.network() ? module.open(address) : serial::openTransport(address, {});
         };
         std::vector<std::string> warnings;
         Form1 form(models::kTR27K, std::make_unique<serial::ReconnectingPort>(std::move(context)),
