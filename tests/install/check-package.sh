@@ -16,6 +16,8 @@ set -eEuo pipefail
 cd "$(dirname "$0")/../.."
 
 package=projector-panel
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+module=usr/lib/$multiarch/$package/network-transports.so
 programs=(TR27KRSC TR52)
 declare -A model_of=([TR27KRSC]=TR27K [TR52]=TR52)
 open_timeout=10   # seconds for a program to open its device
@@ -98,7 +100,7 @@ pass "control: $package $version, Depends from the binaries ($depends)"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 expected=(usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz
-          usr/lib/$package/network-transports.so usr/bin/projectorctl usr/share/man/man1/projectorctl.1.gz
+          $module usr/bin/projectorctl usr/share/man/man1/projectorctl.1.gz
           usr/share/bash-completion/completions/projectorctl)
 for program in "${programs[@]}"; do
     id=io.github.projectorpanel.${program,,}
@@ -271,7 +273,7 @@ run_installed_network() {
     pids+=("$pid")
     for _ in $(seq $((open_timeout * 10))); do
         kill -0 "$pid" 2>/dev/null || break
-        if grep -q "/usr/lib/$package/network-transports.so" "/proc/$pid/maps" 2>/dev/null; then
+        if grep -q "/$module" "/proc/$pid/maps" 2>/dev/null; then
             loaded=1
             break
         fi
@@ -279,7 +281,7 @@ run_installed_network() {
     done
     if [ "$loaded" -ne 1 ]; then
         cat "$work/$program-network.log" >&2
-        fail "$path did not load /usr/lib/$package/network-transports.so for a socket:// address"
+        fail "$path did not load /$module for a socket:// address"
     fi
     kill -TERM "$pid"
     for _ in $(seq $((exit_timeout * 10))); do
