@@ -82,8 +82,12 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
     Timer4->onTick = [this] { guarded([this] { Timer4_Timer(); }); };
     Timer5->onTick = [this] { guarded([this] { Timer5_Timer(); }); };
 
-    controls_ = panel::buildPanel(this, model_);
-    wireControls();
+    controls_ = panel::buildPanel(this, model_, [this](std::string_view name, QWidget* widget) {
+        wireControl(name, widget);
+    });
+    findControls();
+    // Assistive technology reads every control of the window, also those not yet seen.
+    panel::whenAccessibilityActive(this, [this] { controls_.buildHeldBack(); });
 
     port_->onComm = [this] { guarded([this] { MSComm1_OnComm(); }); };
     steadyTimer_ = timers.createTimer();
@@ -375,6 +379,7 @@ void Form1::Timer5_Timer() {
 // Window geometry
 
 void Form1::setOuterHeight(int twips) {
+    if (twips > kHeightClosed) controls_.buildHeldBack();
     outerHeightTwips_ = twips;
     const int frame = frameMargins_.top() + frameMargins_.bottom();
     setFixedSize(toPixels(panel::kClientWidth), std::max(0, toPixels(twips) - frame));
@@ -436,11 +441,22 @@ bool Form1::event(QEvent* e) {
     return QWidget::event(e);
 }
 
+bool Form1::focusNextPrevChild(bool next) {
+    // The keyboard reaches the controls below the window's edge as well.
+    controls_.buildHeldBack();
+    return QWidget::focusNextPrevChild(next);
+}
+
 void Form1::paintEvent(QPaintEvent*) {
+    // Each line is a rectangle of the line's width, its ends squared off by half the width as
+    // a pen with square caps draws them; filled, no stroker's scratch memory is needed.
     QPainter p(this);
-    p.setPen(QPen(panel::colourFor(panel::kLineColour), panel::kLineWidthPx, Qt::SolidLine,
-                  Qt::SquareCap));
+    const QColor colour = panel::colourFor(panel::kLineColour);
+    constexpr int kBefore = panel::kLineWidthPx / 2, kAfter = (panel::kLineWidthPx - 1) / 2;
     for (const panel::LineRow& line : panel::lineRows()) {
-        p.drawLine(toPixels(line.x1), toPixels(line.y1), toPixels(line.x2), toPixels(line.y2));
+        const QRect r = QRect(QPoint(toPixels(line.x1), toPixels(line.y1)),
+                              QPoint(toPixels(line.x2), toPixels(line.y2)))
+                            .normalized();
+        p.fillRect(r.adjusted(-kBefore, -kBefore, kAfter, kAfter), colour);
     }
 }

@@ -16,6 +16,7 @@
 #include "models/model.h"
 #include "panel/factory.h"
 #include "tables/buttons.h"
+#include "tables/layout.h"
 
 class QLineEdit;
 class QMessageBox;
@@ -115,7 +116,8 @@ public:
     panel::PanelLabel* Label22 = nullptr;  // STATUS
     panel::PanelFrame* Frame8 = nullptr;
     panel::PanelButton* Command34 = nullptr;
-    QLineEdit* Text1 = nullptr;
+    // In the service area, which is built when first needed.
+    panel::ControlRef<QLineEdit> Text1{controls_, "Text1"};
     panel::PanelPicture* Image1 = nullptr;
     QRadioButton* Option1 = nullptr;
     QRadioButton* Option2 = nullptr;
@@ -125,18 +127,20 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     bool event(QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     // Outer heights of the window's views, in twips.
-    static constexpr int kHeightClosed = 5350;      // operating area only
+    static constexpr int kHeightClosed = panel::kStartOuterHeight;  // operating area only
     static constexpr int kHeightSmallData = 6645;   // and the data area
     static constexpr int kHeightData = 7200;        // the same, opened by the key chord
     static constexpr int kHeightFull = 9100;        // the whole client area
     static constexpr int kHeightDataThreshold = 6000;
 
-    void wireControls();
+    void findControls();
+    void wireControl(std::string_view name, QWidget* widget);
     void choosePort(int n, int fallback);
     void chooseSpeed(const char* settings);
     void showNextWarning();

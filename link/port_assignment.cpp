@@ -1,7 +1,6 @@
 #include "link/port_assignment.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
@@ -217,10 +216,19 @@ ResolvedDevice resolveDevice(const std::string& text, const PortAssignment& assi
 }
 
 int panelPortNumber(const std::string& text) {
-    static const QRegularExpression form(QStringLiteral("^COM([1-9][0-9]?)$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = form.match(QString::fromStdString(text));
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+    // "COM", then 1 to 99 without a leading zero; read by hand, so that opening a port loads
+    // no regular-expression engine.
+    if (text.size() < 4 || text.size() > 5) return 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const char c = text[i];
+        if ((c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c) != "COM"[i]) return 0;
+    }
+    int n = 0;
+    for (std::size_t i = 3; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return 0;
+        n = n * 10 + (text[i] - '0');
+    }
+    return text[3] == '0' ? 0 : n;
 }
 
 }  // namespace serial

@@ -220,18 +220,22 @@ void describe(QWidget& form) {
     }
 }
 
-// Windows whose controls wait for assistive technology to become active to be described.
-std::vector<QPointer<QWidget>>& undescribed() {
-    static std::vector<QPointer<QWidget>> forms;
-    return forms;
+// What waits for assistive technology to become active, each with the object it is for.
+struct Waiting {
+    QPointer<QObject> context;
+    std::function<void()> run;
+};
+std::vector<Waiting>& waiting() {
+    static std::vector<Waiting> all;
+    return all;
 }
 
 struct ActivationObserver : QAccessible::ActivationObserver {
     void accessibilityActiveChanged(bool on) override {
         active = on;
         if (!on) return;
-        for (const QPointer<QWidget>& form : std::exchange(undescribed(), {}))
-            if (form) describe(*form);
+        for (const Waiting& w : std::exchange(waiting(), {}))
+            if (w.context) w.run();
     }
 };
 
@@ -252,13 +256,17 @@ bool accessibilityActive() { return active || recorder; }
 
 void recordAnnouncements(void (*to)(QAccessibleEvent*)) { recorder = to; }
 
-void describeControls(QWidget& form) {
+void whenAccessibilityActive(QObject* context, std::function<void()> run) {
     if (active) {
-        describe(form);
+        run();
         return;
     }
-    std::erase_if(undescribed(), [](const QPointer<QWidget>& f) { return f.isNull(); });
-    undescribed().emplace_back(&form);
+    std::erase_if(waiting(), [](const Waiting& w) { return w.context.isNull(); });
+    waiting().push_back({context, std::move(run)});
+}
+
+void describeControls(QWidget& form) {
+    whenAccessibilityActive(&form, [&form] { describe(form); });
 }
 
 namespace {

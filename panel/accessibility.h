@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 class QAccessibleEvent;
+class QObject;
 class QWidget;
 
 namespace panel {
@@ -30,9 +32,13 @@ bool accessibilityActive();
 // to become active, has them handed to `recorder` instead; nullptr ends that.
 void recordAnnouncements(void (*recorder)(QAccessibleEvent* event));
 
-// Gives the controls on `form` the names and descriptions of accessibleTextRows(): at once
-// while assistive technology is active, otherwise when it becomes active, so that a start
-// without it pays nothing for them.
+// Runs `run` at once while assistive technology is active, otherwise when it becomes active,
+// unless `context` is gone by then; so that a start without it pays nothing for what only it
+// needs.
+void whenAccessibilityActive(QObject* context, std::function<void()> run);
+
+// Gives the controls on `form` the names and descriptions of accessibleTextRows(), when
+// assistive technology is active (see whenAccessibilityActive).
 void describeControls(QWidget& form);
 
 // A label's changes, for accessibilityActive() only: its text replaced (`old` is what it

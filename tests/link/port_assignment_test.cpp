@@ -132,3 +132,11 @@ TEST(PortAssignment, StableNameLeadsToTheSameDevice) {
     EXPECT_EQ(serial::stableNameOf("/dev/full", folder), "");
     EXPECT_EQ(serial::stableNameOf("/dev/null", folder + "/missing"), "");
 }
+
+TEST(PortAssignment, PanelPortNamesAreComOneToNinetyNine) {
+    const std::pair<const char*, int> cases[] = {
+        {"COM1", 1}, {"com2", 2}, {"CoM16", 16}, {"COM99", 99}, {"COM0", 0},   {"COM01", 0},
+        {"COM100", 0}, {"COM", 0}, {"COM1 ", 0}, {"XCOM1", 0}, {"C0M1", 0}, {"/dev/ttyS0", 0},
+    };
+    for (const auto& [text, n] : cases) EXPECT_EQ(serial::panelPortNumber(text), n) << text;
+}
