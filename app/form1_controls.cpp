@@ -19,43 +19,44 @@ constexpr int kShiftBit = 1, kCtrlBit = 2, kAltBit = 4;
 
 }  // namespace
 
-void Form1::wireControls() {
-    using panel::PanelButton;
+void Form1::findControls() {
+    // All of them are built at start.
     Label11 = controls_.get<panel::PanelLabel>("Label11");
     Label12 = controls_.get<panel::PanelLabel>("Label12");
     Label22 = controls_.get<panel::PanelLabel>("Label22");
     Frame8 = controls_.get<panel::PanelFrame>("Frame8");
-    Command34 = controls_.get<PanelButton>("Command34");
-    Text1 = controls_.get<QLineEdit>("Text1");
+    Command34 = controls_.get<panel::PanelButton>("Command34");
     Image1 = controls_.get<panel::PanelPicture>("Image1");
     Option1 = controls_.get<QRadioButton>("Option1");
     Option2 = controls_.get<QRadioButton>("Option2");
     Option9 = controls_.get<QRadioButton>("Option9");
     Option10 = controls_.get<QRadioButton>("Option10");
+}
 
-    auto onClick = [this](std::string_view name, void (Form1::*handler)()) {
-        auto* button = qobject_cast<QAbstractButton*>(controls_.find(name));
-        connect(button, &QAbstractButton::clicked, this,
-                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
+void Form1::wireControl(std::string_view name, QWidget* widget) {
+    using panel::PanelButton;
+    static constexpr std::pair<std::string_view, void (Form1::*)()> kClickHandlers[] = {
+        {"Option1", &Form1::Option1_Click},     {"Option2", &Form1::Option2_Click},
+        {"Option9", &Form1::Option9_Click},     {"Option10", &Form1::Option10_Click},
+        {"Command16", &Form1::Command16_Click}, {"Command33", &Form1::Command33_Click},
+        {"Command34", &Form1::Command34_Click}, {"Command95", &Form1::Command95_Click},
+        {"Command96", &Form1::Command96_Click},
     };
-    onClick("Option1", &Form1::Option1_Click);
-    onClick("Option2", &Form1::Option2_Click);
-    onClick("Option9", &Form1::Option9_Click);
-    onClick("Option10", &Form1::Option10_Click);
-    onClick("Command16", &Form1::Command16_Click);
-    onClick("Command33", &Form1::Command33_Click);
-    onClick("Command34", &Form1::Command34_Click);
-    onClick("Command95", &Form1::Command95_Click);
-    onClick("Command96", &Form1::Command96_Click);
-
+    for (const auto& [control, handler] : kClickHandlers) {
+        if (control != name) continue;
+        connect(static_cast<QAbstractButton*>(widget), &QAbstractButton::clicked, this,
+                [this, handler] { guarded([this, handler] { (this->*handler)(); }); });
+        return;
+    }
     for (const panel::ButtonRow& row : panel::buttonRows()) {
-        if (!model_.has(row.models)) continue;
-        auto* button = controls_.get<PanelButton>(row.control);
-        connect(button, &QAbstractButton::clicked, this,
+        if (row.control != name || !model_.has(row.models)) continue;
+        connect(static_cast<PanelButton*>(widget), &QAbstractButton::clicked, this,
                 [this, &row] { guarded([this, &row] { commandButton_Click(row); }); });
+        return;
     }
     for (const panel::HoldKeyRow& row : panel::holdKeyRows()) {
-        auto* key = controls_.get<PanelButton>(row.control);
+        if (row.control != name) continue;
+        auto* key = static_cast<PanelButton*>(widget);
         key->setHoldKey(true);
         connect(key, &PanelButton::holdPressed, this, [this, key, &row] {
             heldKey_ = key;
@@ -65,9 +66,12 @@ void Form1::wireControls() {
             heldKey_ = nullptr;
             guarded([this, &row] { holdKey_MouseUp(row); });
         });
+        return;
     }
-    connect(Image1, &panel::PanelPicture::doubleClicked, this,
-            [this] { guarded([this] { Image1_DblClick(); }); });
+    if (name == "Image1") {
+        connect(static_cast<panel::PanelPicture*>(widget), &panel::PanelPicture::doubleClicked,
+                this, [this] { guarded([this] { Image1_DblClick(); }); });
+    }
 }
 
 // ---------------------------------------------------------------------------------------

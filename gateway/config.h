@@ -34,6 +34,8 @@ struct ProjectorConfig {
     // The addresses its ports listen on; the daemon's `listen` when the section has none.
     std::optional<std::vector<QHostAddress>> listen;
     int pollSeconds = 10;
+    // Where its MQTT topics go; empty: "projector/ID/".
+    std::string mqttPrefix;
 
     std::string settings() const { return speed + ",N,8,1"; }
 };
@@ -44,6 +46,21 @@ struct HttpPort {
     std::uint16_t port = 0;
 };
 
+// The MQTT broker every projector is published on, and as whom.
+struct MqttConfig {
+    std::string url;  // as given: mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; empty: no MQTT
+    std::string host;
+    std::uint16_t port = 0;
+    bool tls = false;
+    std::string user;
+    std::string password;
+    std::string caFile;    // mqtts: the certificates to trust; empty: the system's
+    std::string clientId;  // names this daemon to the broker; empty: "projectord-" + host name
+    std::string discoveryPrefix = "homeassistant";  // Home Assistant's; without its "/"
+
+    bool enabled() const { return !host.empty(); }
+};
+
 struct Config {
     std::vector<QHostAddress> listen{QHostAddress(QHostAddress::LocalHost),
                                      QHostAddress(QHostAddress::LocalHostIPv6)};
@@ -52,6 +69,7 @@ struct Config {
     // The web remote, the HTTP API and the metrics: one port for every projector.
     std::optional<HttpPort> http;
     std::string httpToken;  // empty: no token asked for (loopback only, or allowed on purpose)
+    MqttConfig mqtt;
     std::vector<ProjectorConfig> projectors;
     // Where it came from, for messages: the file, or "the command line".
     std::string origin;
@@ -65,6 +83,10 @@ struct Config {
     // The addresses the HTTP port listens on.
     std::vector<QHostAddress> httpAddresses() const {
         return http && http->address ? std::vector<QHostAddress>{*http->address} : listen;
+    }
+    // The projector's MQTT topics begin with this; it ends in "/".
+    static std::string mqttPrefixOf(const ProjectorConfig& p) {
+        return p.mqttPrefix.empty() ? "projector/" + p.id + "/" : p.mqttPrefix;
     }
 };
 
@@ -116,6 +138,11 @@ std::optional<std::string> exposureProblem(const Config& config, std::span<const
 
 // Whether every address is on this machine only.
 bool loopbackOnly(std::span<const QHostAddress> addresses);
+
+// The projector's device as MQTT's readers know it, from its topic prefix: Home Assistant's
+// node id, and the root of its entities' unique ids, stable while the prefix stays. Letters,
+// digits, "_" and "-".
+std::string mqttNodeId(std::string_view prefix);
 
 // Reads a secret from a file: its first line, which must not be empty. Refused when the file
 // can be read by others than its owner. Throws std::runtime_error saying why.

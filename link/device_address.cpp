@@ -1,16 +1,35 @@
 #include "link/device_address.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QHostAddress>
-#include <QRegularExpression>
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#endif
+
 #include <QString>
+#include <algorithm>
 
 #include "link/serial_port.h"
 
 namespace serial {
 
 namespace {
+
+// Read by hand: a regular-expression engine, or Qt Network for QHostAddress, would be loaded
+// for these few characters by every program that opens a port.
+
+bool isLetter(QChar c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isNameCharacter(QChar c) {
+    return isLetter(c) || isDigit(c) || c == u'.' || c == u'_' || c == u'-';
+}
+
+// An IPv6 address as QHostAddress reads one: the address, then "%" and a scope id.
+bool isIpv6(const QString& host) {
+    const QByteArray address = host.left(host.lastIndexOf(u'%')).toLatin1();
+    unsigned char bytes[16];
+    return !address.isEmpty() && inet_pton(AF_INET6, address.constData(), bytes) == 1;
+}
 
 [[noreturn]] void malformed(const std::string& text, const QString& what) {
     throw SerialError((text.empty() ? std::string("The device") : "\"" + text + "\"") + ": " +
@@ -24,12 +43,13 @@ QString formOf(DeviceAddress::Kind kind) {
 
 std::uint16_t parsePort(const std::string& text, const QString& digits, DeviceAddress::Kind kind) {
     if (digits.isEmpty()) malformed(text, QStringLiteral("no port number (%1)").arg(formOf(kind)));
-    const qsizetype extra = digits.indexOf(QRegularExpression(QStringLiteral("[/?#]")));
+    const auto stop = std::find_if(digits.begin(), digits.end(),
+                                   [](QChar c) { return c == u'/' || c == u'?' || c == u'#'; });
+    const qsizetype extra = stop == digits.end() ? -1 : stop - digits.begin();
     if (extra > 0) {
         malformed(text, QStringLiteral("unexpected \"%1\" after the port number").arg(digits.mid(extra)));
     }
-    static const QRegularExpression decimal(QStringLiteral("^[0-9]+$"));
-    if (!decimal.match(digits).hasMatch()) {
+    if (!std::all_of(digits.begin(), digits.end(), isDigit)) {
         malformed(text, QStringLiteral("the port \"%1\" is not a number").arg(digits));
     }
     bool ok = false;
@@ -49,8 +69,7 @@ void parseHostAndPort(DeviceAddress& address, const QString& rest) {
         const qsizetype close = rest.indexOf(u']');
         if (close < 0) malformed(text, QStringLiteral("no \"]\" after the IPv6 address"));
         host = rest.mid(1, close - 1);
-        const QHostAddress ip(host);
-        if (host.isEmpty() || ip.isNull() || ip.protocol() != QAbstractSocket::IPv6Protocol) {
+        if (!isIpv6(host)) {
             malformed(text, QStringLiteral("\"%1\" is not an IPv6 address").arg(host));
         }
         const QString after = rest.mid(close + 1);
@@ -70,8 +89,7 @@ void parseHostAndPort(DeviceAddress& address, const QString& rest) {
                                          : QStringLiteral("socket://[::1]:4001")));
         }
         if (host.isEmpty()) malformed(text, QStringLiteral("no host before the port number"));
-        static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9._-]+$"));
-        if (!name.match(host).hasMatch()) {
+        if (!std::all_of(host.begin(), host.end(), isNameCharacter)) {
             malformed(text, QStringLiteral("\"%1\" is not a host name or an IP address").arg(host));
         }
     }
@@ -86,14 +104,20 @@ DeviceAddress parseDeviceAddress(const std::string& text) {
     address.text = text;
     if (text.empty()) malformed(text, QStringLiteral("no device given"));
     const QString all = QString::fromStdString(text);
-    // A scheme is letters, digits, "+", "-" and "." before "://"; a path never looks so.
-    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
-    const QRegularExpressionMatch match = scheme.match(all);
-    if (!match.hasMatch()) {
+    // A scheme is a letter, then letters, digits, "+", "-" and "." before "://"; a path never
+    // looks so.
+    const qsizetype end = all.indexOf(QStringLiteral("://"));
+    const QString scheme = all.left(end);
+    const bool isScheme = end > 0 && isLetter(scheme.front()) &&
+                          std::all_of(scheme.begin(), scheme.end(), [](QChar c) {
+                              return isLetter(c) || isDigit(c) || c == u'+' || c == u'-' ||
+                                     c == u'.';
+                          });
+    if (!isScheme) {
         address.path = text;
         return address;
     }
-    const QString name = match.captured(1).toLower();
+    const QString name = scheme.toLower();
     if (name == u"socket") {
         address.kind = DeviceAddress::Kind::Socket;
     } else if (name == u"rfc2217") {
@@ -101,24 +125,10 @@ DeviceAddress parseDeviceAddress(const std::string& text) {
     } else {
         malformed(text, QStringLiteral("unknown scheme \"%1\"; a network serial server is "
                                        "socket://HOST:PORT or rfc2217://HOST:PORT")
-                            .arg(match.captured(1)));
+                            .arg(scheme));
     }
-    parseHostAndPort(address, all.mid(match.capturedLength()));
+    parseHostAndPort(address, all.mid(end + 3));
     return address;
-}
-
-std::string deviceIdentity(const DeviceAddress& address) {
-    if (!address.network()) {
-        const QFileInfo file(QString::fromStdString(address.path));
-        const QString canonical = file.canonicalFilePath();
-        return (canonical.isEmpty() ? QDir::cleanPath(file.absoluteFilePath()) : canonical)
-            .toStdString();
-    }
-    const QString host = QString::fromStdString(address.host);
-    const QHostAddress ip(host);
-    // "[::1]" and "[0:0::1]" are one address; names differ only in case.
-    const QString name = ip.isNull() ? host.toLower() : ip.toString();
-    return "tcp:" + name.toStdString() + ":" + std::to_string(address.port);
 }
 
 }  // namespace serial

@@ -29,7 +29,7 @@ DeviceAddress parseDeviceAddress(const std::string& text);
 // What the addresses of one device have in common, so that two texts that reach the same
 // device are known as such: a local device by its path with symbolic links (stable names
 // among them) followed, a network serial server by its host and port, whichever protocol is
-// spoken to it. Host names are not looked up.
+// spoken to it. Host names are not looked up. In serial_link, with the network transports.
 std::string deviceIdentity(const DeviceAddress& address);
 
 }  // namespace serial

@@ -1,12 +1,11 @@
 #include "link/transports.h"
 
 #include "link/serial_device.h"
-#include "link/tcp_transport.h"
 
 namespace serial {
 
 std::unique_ptr<Transport> openTransport(const DeviceAddress& address, const ProgramWords& words) {
-    if (address.network()) return std::make_unique<TcpTransport>(address);
+    if (address.network()) return openNetworkTransport(address);
     return std::make_unique<SerialDevice>(address.path, words.program);
 }
 

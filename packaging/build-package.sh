@@ -20,7 +20,7 @@ cmake -G Ninja -S . -B "$build_dir" \
     -DCMAKE_BUILD_TYPE=Release \
     -DPANEL_BUILD_TESTS=OFF -DPANEL_BUILD_BENCH=OFF -DPANEL_BUILD_FUZZ=OFF -DPANEL_SANITIZE=OFF \
     -DCMAKE_CXX_FLAGS="$cxxflags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >&2
+    -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" >&2
 cmake --build "$build_dir" -j "$(nproc)" --target panel_package_contents >&2
 
 rm -f "$build_dir"/package/*.deb

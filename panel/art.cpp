@@ -48,8 +48,8 @@ void drawProjector(QPainter& p, qreal size) {
 
 }  // namespace
 
-QPixmap pictureArt() {
-    QImage image(80, 26, QImage::Format_RGB888);
+QImage drawPictureArt() {
+    QImage image(kPictureArtSize, QImage::Format_RGB888);
     QPainter p(&image);
     QLinearGradient back(0, 0, 0, 26);
     back.setColorAt(0, QColor(32, 52, 96));
@@ -59,7 +59,7 @@ QPixmap pictureArt() {
     p.translate(2, 1);
     drawProjector(p, 24);
     p.restore();
-    QFont font(QStringLiteral("IPAPGothic"));
+    QFont font(QString::fromLatin1(kPictureArtFamily));
     font.setPixelSize(15);
     font.setBold(true);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
@@ -67,7 +67,7 @@ QPixmap pictureArt() {
     p.setPen(QColor(235, 240, 255));
     p.drawText(QRect(28, 0, 52, 26), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("ORVA"));
     p.end();
-    return QPixmap::fromImage(image);
+    return image;
 }
 
 namespace {

@@ -60,6 +60,11 @@ inline constexpr int kClientWidth = 9495;
 inline constexpr int kClientHeight = 8730;
 inline constexpr int kTwipsPerPixel = 15;
 
+// The window's outer height at start, caption bar included: the operating area alone
+// (twips). A control of the window whose top lies at or below it is not seen until the window
+// grows.
+inline constexpr int kStartOuterHeight = 5350;
+
 // Every control of both models, containers before their children.
 std::span<const ControlRow> layoutRows();
 

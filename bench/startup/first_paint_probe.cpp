@@ -48,6 +48,7 @@ class FirstPaintProbe final : public QObject {
         fd_ = qEnvironmentVariableIntValue("BENCH_FIRST_PAINT_FD", &ok);
         if (!ok) fd_ = -1;
         exit_ = qEnvironmentVariableIsSet("BENCH_FIRST_PAINT_EXIT");
+        exitNow_ = qgetenv("BENCH_FIRST_PAINT_EXIT") == "now";
         QCoreApplication::instance()->installEventFilter(this);
     }
 
@@ -70,11 +71,13 @@ class FirstPaintProbe final : public QObject {
         const int n = std::snprintf(line, sizeof line, "first-paint %lld %lld %ld\n", paintStart_,
                                     monotonicNs(), highWaterKiB());
         if (fd_ >= 0 && n > 0) (void)!::write(fd_, line, static_cast<std::size_t>(n));
+        if (exitNow_) ::_exit(0);
         if (exit_) QCoreApplication::quit();
     }
 
     int fd_ = -1;
     bool exit_ = false;
+    bool exitNow_ = false;
     long long paintStart_ = 0;
 };
 

@@ -148,7 +148,7 @@ TEST(HttpBodies, PressAndSend) {
         {R"({"code": ""})", "", "an empty code: a code has at least one character"},
         {R"({"code": "C00\rC01"})", "C00\rC01",
          "the code \"C00\\x0DC01\" holds a character outside printable ASCII"},
-        {R"({"code": "Ä"})", "Ä", "the code \"U+00C4\" holds a character outside printable ASCII"},
+        {R"({"code": "Ä"})", "Ä", "the code \"Ä\" holds a character outside printable ASCII"},
         {R"({"code": 7})", "", "the body gives no code: {\"code\": \"CR0\"}"},
         {"", "", "the body gives no code: {\"code\": \"CR0\"}"},
     };

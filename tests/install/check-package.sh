@@ -16,6 +16,8 @@ set -eEuo pipefail
 cd "$(dirname "$0")/../.."
 
 package=projector-panel
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+module=usr/lib/$multiarch/$package/network-transports.so
 programs=(TR27KRSC TR52)
 declare -A model_of=([TR27KRSC]=TR27K [TR52]=TR52)
 open_timeout=10   # seconds for a program to open its device
@@ -86,7 +88,7 @@ version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' CMakeLists.tx
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] ||
     fail "package version $(dpkg-deb -f "$deb" Version), project version $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6widgets6 libqt6serialport6 libc6; do
+for library in libqt6widgets6 libqt6serialport6 libqt6network6 libc6; do
     [[ ", $depends," == *", $library "* ]] || fail "Depends lacks $library: $depends"
 done
 # Read whole before it is searched: dpkg-deb writes line by line, and a reader that stops at
@@ -98,7 +100,7 @@ pass "control: $package $version, Depends from the binaries ($depends)"
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 expected=(usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz
-          usr/bin/projectorctl usr/share/man/man1/projectorctl.1.gz
+          $module usr/bin/projectorctl usr/share/man/man1/projectorctl.1.gz
           usr/share/bash-completion/completions/projectorctl)
 for program in "${programs[@]}"; do
     id=io.github.projectorpanel.${program,,}
@@ -235,6 +237,9 @@ run_installed() {
         cat "$work/$program.log" >&2
         fail "$path did not open $device within $open_timeout s"
     fi
+    if grep -E 'libQt6Network|network-transports' "/proc/$pid/maps"; then
+        fail "$path loaded the network library for a local device"
+    fi
 
     kill -TERM "$pid"
     for _ in $(seq $((exit_timeout * 10))); do
@@ -253,11 +258,46 @@ run_installed() {
     fi
     kill -TERM "$holder"
     wait "$holder" 2>/dev/null || true
-    pass "$path opened $device (PROJECTOR_COM1) and ended on SIGTERM with status 0"
+    pass "$path opened $device (PROJECTOR_COM1) without the network library and ended on SIGTERM with status 0"
+}
+
+# Starts the installed program on a network address and waits until it has loaded the
+# network module from where the package puts it (nothing listens there: the connection is
+# refused, which the program reports in its warning box), then ends it with SIGTERM.
+run_installed_network() {
+    local program=$1 path=/usr/bin/$1 pid loaded=0 status
+    env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
+        LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen PROJECTOR_COM1=socket://127.0.0.1:9 \
+        "$path" >"$work/$program-network.log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
+    for _ in $(seq $((open_timeout * 10))); do
+        kill -0 "$pid" 2>/dev/null || break
+        if grep -q "/$module" "/proc/$pid/maps" 2>/dev/null; then
+            loaded=1
+            break
+        fi
+        sleep 0.1
+    done
+    if [ "$loaded" -ne 1 ]; then
+        cat "$work/$program-network.log" >&2
+        fail "$path did not load /$module for a socket:// address"
+    fi
+    kill -TERM "$pid"
+    for _ in $(seq $((exit_timeout * 10))); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && fail "$path still runs $exit_timeout s after SIGTERM"
+    status=0
+    wait "$pid" || status=$?
+    [ "$status" -eq 0 ] || { cat "$work/$program-network.log" >&2; fail "$path exited with status $status after SIGTERM"; }
+    pass "$path loaded its network module for socket://127.0.0.1:9 and ended on SIGTERM with status 0"
 }
 
 for program in "${programs[@]}"; do
     run_installed "$program"
+    run_installed_network "$program"
 done
 pids=()
 

@@ -2,11 +2,16 @@
 // faces and colours, measured on the real widgets.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QRadioButton>
+#include <QTest>
+#include <functional>
 
+#include "panel/art.h"
 #include "tables/layout.h"
 #include "tests/support/panel_fixture.h"
 
@@ -144,6 +149,8 @@ TEST_P(Window, PictureIsEightyByTwentySixAndTheIconIsDrawnAtEverySize) {
     const auto* picture = p.form->Image1;
     EXPECT_EQ(picture->pixmap().size(), QSize(80, 26));
     EXPECT_EQ(picture->pixmap().toImage().hasAlphaChannel(), false);
+    // Drawn when the programs were built, as it is drawn now.
+    EXPECT_EQ(picture->pixmap().toImage().convertToFormat(QImage::Format_RGB888), panel::drawPictureArt());
     // The icon is drawn when asked for: at each size a frame asks, with the lens in the
     // middle of the body and clear corners.
     const QIcon icon = p.form->windowIcon();
@@ -159,3 +166,117 @@ INSTANTIATE_TEST_SUITE_P(Models, Window, ::testing::Values(&models::kTR27K, &mod
                          [](const auto& info) { return std::string(info.param->name); });
 
 }  // namespace
+
+// The bevels, frames and cursor-pad lines are filled rectangles: they must cover exactly the
+// pixels that one- and two-pixel pens would, and no others.
+TEST(WindowEdges, AreThePixelsTheirPensWouldDraw) {
+    PanelFixture p;
+    p.form->show();
+    auto background = [](QWidget* w) {
+        QImage image(w->size(), QImage::Format_RGB32);
+        w->render(&image, {}, {}, QWidget::DrawWindowBackground);
+        return image;
+    };
+    auto blank = [](QWidget* w) {
+        QImage image(w->size(), QImage::Format_RGB32);
+        image.fill(w->palette().color(QPalette::Window));
+        return image;
+    };
+
+    auto* button = static_cast<QAbstractButton*>(p.control("Command4"));  // STAND
+    auto strokes = [](QPainter& q, const QRect& r, const QColor& topLeft,
+                      const QColor& bottomRight) {
+        q.setPen(topLeft);
+        q.drawLine(r.topLeft(), r.topRight());
+        q.drawLine(r.topLeft(), r.bottomLeft());
+        q.setPen(bottomRight);
+        q.drawLine(r.bottomLeft(), r.bottomRight());
+        q.drawLine(r.topRight(), r.bottomRight());
+    };
+    for (const bool down : {false, true}) {
+        button->setDown(down);
+        const QImage face = background(button);
+        QImage reference = blank(button);
+        QPainter q(&reference);
+        const QRect o = button->rect().adjusted(0, 0, -1, -1), i = o.adjusted(1, 1, -1, -1);
+        strokes(q, o, down ? Qt::black : Qt::white, Qt::black);
+        strokes(q, i, down ? QColor(128, 128, 128) : QColor(223, 223, 223), QColor(128, 128, 128));
+        q.end();
+        // The ring of the bevel; the caption lies inside it.
+        int differing = 0;
+        for (int y = 0; y < face.height(); ++y) {
+            for (int x = 0; x < face.width(); ++x) {
+                const bool ring = x < 2 || y < 2 || x >= face.width() - 2 || y >= face.height() - 2;
+                differing += ring && face.pixel(x, y) != reference.pixel(x, y);
+            }
+        }
+        EXPECT_EQ(differing, 0) << (down ? "sunken" : "raised");
+    }
+
+    QWidget* frame = p.control("Frame1");
+    QImage reference = blank(frame);
+    {
+        QPainter q(&reference);
+        const QRect r = frame->rect().adjusted(0, frame->fontMetrics().height() / 2, -2, -2);
+        q.setPen(QColor(128, 128, 128));
+        q.drawRect(r);
+        q.setPen(Qt::white);
+        q.drawRect(r.translated(1, 1));
+    }
+    EXPECT_EQ(background(frame), reference);
+
+    reference = blank(p.form.get());
+    {
+        QPainter q(&reference);
+        q.setPen(QPen(panel::colourFor(panel::kLineColour), panel::kLineWidthPx, Qt::SolidLine,
+                      Qt::SquareCap));
+        for (const panel::LineRow& line : panel::lineRows()) {
+            q.drawLine(panel::toPixels(line.x1), panel::toPixels(line.y1), panel::toPixels(line.x2),
+                       panel::toPixels(line.y2));
+        }
+    }
+    EXPECT_EQ(background(p.form.get()), reference);
+}
+
+// The controls below the window's start height are not built at start; whatever first reaches
+// them builds them, shown and working as the others: the window growing, the keyboard moving
+// on from the last control built, or assistive technology starting.
+TEST(HeldBackControls, AreBuiltByWhateverFirstReachesThem) {
+    struct Trigger {
+        const char* what;
+        std::function<void(PanelFixture&)> reach;
+    };
+    const Trigger triggers[] = {
+        {"Ctrl+J", [](PanelFixture& p) { QTest::keyClick(p.control("Command6"), Qt::Key_J, Qt::ControlModifier); }},
+        {"Tab",
+         [](PanelFixture& p) {
+             p.control("Command35")->setFocus();
+             QTest::keyClick(p.control("Command35"), Qt::Key_Tab);
+             EXPECT_EQ(p.form->focusWidget(), p.form->controls().built("Command44"));
+         }},
+        {"assistive technology",
+         [](PanelFixture&) {
+             QAccessible::setActive(true);
+             QAccessible::setActive(false);
+         }},
+    };
+    for (const Trigger& t : triggers) {
+        SCOPED_TRACE(t.what);
+        PanelFixture p;
+        p.form->show();
+        const panel::ControlMap& controls = p.form->controls();
+        EXPECT_EQ(controls.built("Text1"), nullptr);
+        EXPECT_EQ(controls.built("Command44"), nullptr);
+        t.reach(p);
+        QWidget* status = controls.built("Command44");
+        if (!status) {
+            ADD_FAILURE() << "not built";
+            continue;
+        }
+        EXPECT_TRUE(status->isVisible());
+        EXPECT_NE(controls.built("Text1"), nullptr);
+        p.clearTraffic();
+        static_cast<QAbstractButton*>(status)->click();
+        EXPECT_EQ(p.port->written, "CR0\r");
+    }
+}
