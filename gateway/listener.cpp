@@ -2,6 +2,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <stdexcept>
 
 #include "gateway/config.h"
@@ -98,6 +99,17 @@ void Listener::accept(QTcpServer& server) {
             socket->deleteLater();
         }
     }
+}
+
+void closeWhenSent(QTcpSocket& socket, const QObject* receiver) {
+    socket.disconnect(receiver);
+    QTcpSocket* s = &socket;
+    QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+    QTimer::singleShot(kClosingMs, s, [s] {
+        s->abort();
+        s->deleteLater();
+    });
+    s->disconnectFromHost();
 }
 
 }  // namespace gateway
