@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include "gateway/pjlink.h"
 #include "gateway/shared_line.h"
 
 namespace gateway {
@@ -32,6 +33,11 @@ Daemon::Daemon(Config config, Line::Context context, Log log)
             auto raw = std::make_unique<SharedLine>(*line, config_, log_);
             Listener* listener = &raw->listener();
             frontEnds_.push_back({index, "raw", std::move(raw), listener});
+        }
+        if (p.pjlink) {
+            auto pjlink = std::make_unique<PjlinkServer>(*line, config_, *context.surroundings.timers, log_);
+            Listener* listener = &pjlink->listener();
+            frontEnds_.push_back({index, "pjlink", std::move(pjlink), listener});
         }
         lines_.push_back(std::move(line));
     }
