@@ -6,7 +6,8 @@
 #   ./go build                  install what is missing and build
 #   ./go test-sanitized         the whole suite built with AddressSanitizer and
 #                                UndefinedBehaviorSanitizer, in build-asan
-#   ./go fuzz [SECONDS]         run the fuzzers of the engine and the RFC 2217 codec, the
+#   ./go fuzz [SECONDS]         run the fuzzers of the engine, the RFC 2217 codec and the
+#                                gateway's client framing with PJLink's line parser, the
 #                                time split between them (default 300 s)
 #   ./go package                install what is missing, build the Debian package in
 #                                build-package and print its path
@@ -63,9 +64,9 @@ run_tests() {
     build
     export QT_QPA_PLATFORM=offscreen
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" --timeout 300
-    echo "Fuzzing the engine and the RFC 2217 codec for ${FUZZ_SECONDS:-30} s"
+    echo "Fuzzing the engine, the RFC 2217 codec and the gateway's framing for ${FUZZ_SECONDS:-30} s"
     fuzz/run.sh "${FUZZ_SECONDS:-30}" >build-fuzz.log 2>&1 || { tail -n 40 build-fuzz.log; exit 1; }
-    grep -E 'stat::number_of_executed_units|Done' build-fuzz.log | tail -n 4
+    grep -E 'stat::number_of_executed_units|Done' build-fuzz.log | tail -n 6
     tests/install/check-package.sh
 }
 
