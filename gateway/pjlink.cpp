@@ -367,12 +367,13 @@ void PjlinkServer::take(const std::shared_ptr<Connection>& owned) {
             }
             continue;
         }
-        const QByteArray more = c.socket->read(kReadChunk);
-        if (more.isEmpty()) {
+        const qint64 available = std::min(c.socket->bytesAvailable(), kReadChunk);
+        if (available <= 0) {
             // A peer that has closed has had everything it sent carried out.
             if (c.hungUp) end(c, {});
             break;
         }
+        const QByteArray more = c.socket->read(available);
         c.framer.feed(std::string_view(more.constData(), std::size_t(more.size())));
     }
     c.taking = false;
