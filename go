@@ -17,11 +17,13 @@ cd "$(dirname "$0")"
 BUILD_DIR=${BUILD_DIR:-build}
 # clang's compiler runtime (libclang-rt-14-dev) is only a recommendation of clang, and the
 # packages are installed without recommendations: libFuzzer and the sanitizers link it.
+# python3-pyatspi and at-spi2-core stand in for a screen reader in the benchmarks with
+# assistive technology (bench/atspi_listener.py).
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
           libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net
           qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev mosquitto mosquitto-clients
-          prometheus chromium nodejs)
+          prometheus chromium nodejs python3-jinja2 openssl python3-pyatspi at-spi2-core)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

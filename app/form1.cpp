@@ -11,10 +11,12 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 
 #include "app/window_frame.h"
 #include "engine/command.h"
 #include "engine/display_form.h"
+#include "engine/shown_text.h"
 #include "engine/status.h"
 #include "panel/accessibility.h"
 #include "panel/art.h"
@@ -24,6 +26,12 @@
 using panel::toPixels;
 
 namespace {
+
+// Writes of the receive path, told to assistive technology once the reply is complete.
+constexpr panel::PanelLabel::Announce kHeld = panel::PanelLabel::Announce::Held;
+
+constexpr const char* kSettings19200 = "19200,N,8,1";
+constexpr const char* kSettings9600 = "9600,N,8,1";
 
 // A window manager that keeps no record of its frames is waited for about ten seconds.
 constexpr int kFrameCheckMs = 25;
@@ -78,11 +86,19 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
     wireControls();
 
     port_->onComm = [this] { guarded([this] { MSComm1_OnComm(); }); };
+    steadyTimer_ = timers.createTimer();
+    steadyTimer_->setInterval(kSteadyMs);
+    steadyTimer_->onTick = [this] {
+        steadyTimer_->setEnabled(false);
+        lossReported_ = false;
+    };
     port_->onLost = [this](const std::string& description) {
         // The adapter has closed the port already; a held key must not go on sending.
         Timer1->setEnabled(false);
-        this->warn(description);
+        steadyTimer_->setEnabled(false);
+        if (!std::exchange(lossReported_, true)) this->warn(description);
     };
+    port_->onReady = [this] { steadyTimer_->setEnabled(true); };
 
     setFixedSize(toPixels(panel::kClientWidth), toPixels(panel::kClientHeight));
     outerHeightTwips_ = panel::kClientHeight;
@@ -92,12 +108,16 @@ Form1::Form1(const models::Model& model, std::unique_ptr<serial::SerialPort> por
 Form1::~Form1() {
     qApp->removeEventFilter(this);
     // The timers' handlers reach the controls; stop them before the controls go.
-    for (auto* t : {Timer1.get(), Timer2.get(), Timer3.get(), Timer4.get(), Timer5.get()}) {
+    for (auto* t : {Timer1.get(), Timer2.get(), Timer3.get(), Timer4.get(), Timer5.get(),
+                    steadyTimer_.get()}) {
         t->onTick = nullptr;
         t->setEnabled(false);
     }
     port_->onComm = nullptr;
     port_->onLost = nullptr;
+    port_->onReady = nullptr;
+    // Gone while the state its dismissal touches is still there.
+    delete warningBox_.data();
 }
 
 PanelTimer& Form1::timer(int n) {
@@ -123,15 +143,46 @@ void Form1::warn(const std::string& text) {
         warn_(text);
         return;
     }
-    QMessageBox::warning(this, QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
-                         QString::fromStdString(text), QMessageBox::Ok);
+    // A box that waited on the operator from inside the handler would run a nested event
+    // loop, in which the next failure opens the next box: a port that keeps failing would pile
+    // them up on the stack.
+    if (text == shownWarning_ ||
+        std::ranges::find(waitingWarnings_, text) != waitingWarnings_.end())
+        return;
+    if (waitingWarnings_.size() == kWaitingWarnings) waitingWarnings_.pop_back();
+    waitingWarnings_.push_back(text);
+    if (!warningBox_) showNextWarning();
+}
+
+void Form1::showNextWarning() {
+    if (warningBox_ || waitingWarnings_.empty()) return;
+    shownWarning_ = std::move(waitingWarnings_.front());
+    waitingWarnings_.pop_front();
+    auto* box =
+        new QMessageBox(QMessageBox::Warning,
+                        QString::fromUtf8(model_.program.data(), qsizetype(model_.program.size())),
+                        QString::fromStdString(engine::shownLines(shownWarning_)),
+                        QMessageBox::Ok, this);
+    // Texts hold what devices, servers and files said: never read as markup, their control
+    // characters made visible.
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    connect(box, &QMessageBox::finished, this, [this] {
+        warningBox_ = nullptr;
+        shownWarning_.clear();
+        // The next box once this one has gone.
+        QMetaObject::invokeMethod(this, &Form1::showNextWarning, Qt::QueuedConnection);
+    });
+    warningBox_ = box;
+    box->show();
 }
 
 // ---------------------------------------------------------------------------------------
 // Start, port and speed, receive, end
 
 void Form1::Form_Load() {
-    commSettings = "19200,N,8,1";
+    commSettings = kSettings19200;
     commandPrefix = "";
     // The window is centred by its design size once its frame is known (syncFrame), then
     // cut to the operating area; the top edge stays where the centring put it.
@@ -151,6 +202,8 @@ void Form1::Option1_Click() { choosePort(1, 2); }
 void Form1::Option2_Click() { choosePort(2, 1); }
 
 void Form1::choosePort(int n, int fallback) {
+    // The operator's choice starts afresh: its loss is reported.
+    lossReported_ = false;
     try {
         if (port_->portOpen()) port_->setPortOpen(false);
         port_->setCommPort(n);
@@ -165,12 +218,19 @@ void Form1::choosePort(int n, int fallback) {
     Frame8->hide();
 }
 
-void Form1::Option9_Click() { chooseSpeed("19200,N,8,1"); }
-void Form1::Option10_Click() { chooseSpeed("9600,N,8,1"); }
+void Form1::Option9_Click() { chooseSpeed(kSettings19200); }
+void Form1::Option10_Click() { chooseSpeed(kSettings9600); }
 
 void Form1::chooseSpeed(const char* settings) {
     commSettings = settings;
-    port_->setSettings(commSettings);
+    try {
+        port_->setSettings(commSettings);
+    } catch (const serial::SerialError&) {
+        // The option shown, like commSettings, is the speed in force.
+        commSettings = port_->settings();
+        (commSettings == kSettings9600 ? Option10 : Option9)->setChecked(true);
+        throw;
+    }
     Frame8->hide();
 }
 
@@ -212,26 +272,34 @@ void Form1::Hyouji(const std::string& text, int mode) {
         Timer4->setEnabled(true);
         return;
     }
-    showReceived(text);
+    const bool complete = showReceived(text);
     decodeReceived();
+    // What arrives is told to assistive technology once a reply is complete, or once its
+    // window ends (Timer2), not once per piece: a listener hears each reply once.
+    if (complete) {
+        Label12->announceHeld();
+        Label22->announceHeld();
+    }
 }
 
-void Form1::showReceived(const std::string& text) {
+bool Form1::showReceived(const std::string& text) {
     // rxBuffer only grows between two emptyings, so the rendering is extended by what is new
     // instead of being redone: the receive path stays linear in what arrives.
     const bool extends = &text == &rxBuffer && Label12->generation() == rxShownGeneration_ &&
                          rxShown_ <= text.size();
+    const std::string_view shownNow = std::string_view(text).substr(extends ? rxShown_ : 0);
     if (extends) {
         std::string more;
-        engine::appendDisplayTokens(more, std::string_view(text).substr(rxShown_));
-        Label12->appendText(more);
+        engine::appendDisplayTokens(more, shownNow);
+        Label12->appendText(more, kHeld);
     } else {
-        Label12->setText(engine::displayForm(text));
+        Label12->setText(engine::displayForm(text), kHeld);
     }
     if (&text == &rxBuffer) {
         rxShown_ = text.size();
         rxShownGeneration_ = Label12->generation();
     }
+    return shownNow.find(engine::kCR) != std::string_view::npos;
 }
 
 void Form1::decodeReceived() {
@@ -245,7 +313,9 @@ void Form1::decodeReceived() {
         replyDecoder_.update(outCommand, commandPrefix, Label12->text(), model_.lampMode);
     switch (update.kind) {
         case engine::StatusUpdate::Kind::Keep: break;
-        case engine::StatusUpdate::Kind::Set: Label22->setText(std::move(update.caption)); break;
+        case engine::StatusUpdate::Kind::Set:
+            Label22->setText(std::move(update.caption), kHeld);
+            break;
         case engine::StatusUpdate::Kind::ShowReply: showReplyAsStatus(); break;
     }
 }
@@ -259,9 +329,9 @@ void Form1::showReplyAsStatus() {
                          Label12->generation() == statusShownRxGeneration_ &&
                          statusShown_ <= r.size();
     if (extends) {
-        Label22->appendText(std::string_view(r).substr(statusShown_));
+        Label22->appendText(std::string_view(r).substr(statusShown_), kHeld);
     } else {
-        Label22->setText(r);
+        Label22->setText(r, kHeld);
     }
     statusShown_ = r.size();
     statusShownRxGeneration_ = Label12->generation();
@@ -281,6 +351,8 @@ void Form1::sendCommand(std::string_view code) {
 
 void Form1::Timer2_Timer() {
     if (awaitingReply == 1) Label12->setText(" X X X X");
+    Label12->announceHeld();
+    Label22->announceHeld();
     Timer2->setEnabled(false);
     emptyRxBuffer();
     awaitingReply = 0;

@@ -1,21 +1,24 @@
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "engine/status.h"
-#include "link/timers.h"
 #include "link/serial_port.h"
+#include "link/timers.h"
 #include "models/model.h"
-#include "tables/buttons.h"
 #include "panel/factory.h"
+#include "tables/buttons.h"
 
 class QLineEdit;
+class QMessageBox;
 class WindowFrame;
 class QRadioButton;
 
@@ -85,6 +88,18 @@ public:
     // Runs one event's handler; a serial failure ends it and goes to the warning box.
     void guarded(const std::function<void()>& handler);
 
+    // Shows `text` in the warning box, as plain text, without waiting for it to be dismissed.
+    // One box is open at a time: a warning that comes meanwhile waits for the boxes before it,
+    // once however often it comes, and the waiting are bounded by kWaitingWarnings (the latest
+    // taking the last place).
+    void warn(const std::string& text);
+    static constexpr std::size_t kWaitingWarnings = 8;
+
+    // A lost port is reported once; a loss that follows is reported again only once the port
+    // has stayed up this long since it came back, so that a server that keeps hanging up
+    // is one report.
+    static constexpr int kSteadyMs = 10000;
+
     // --- window ----------------------------------------------------------------------------
     // The window's outer height (caption bar and borders included), in twips.
     int outerHeight() const { return outerHeightTwips_; }
@@ -124,8 +139,9 @@ private:
     void wireControls();
     void choosePort(int n, int fallback);
     void chooseSpeed(const char* settings);
-    void warn(const std::string& text);
-    void showReceived(const std::string& text);
+    void showNextWarning();
+    // True when what it shows now holds a carriage return: a reply is complete.
+    bool showReceived(const std::string& text);
     void decodeReceived();
     void showReplyAsStatus();
     void emptyRxBuffer();
@@ -135,7 +151,12 @@ private:
     const models::Model& model_;
     std::unique_ptr<serial::SerialPort> port_;
     Warn warn_;
+    QPointer<QMessageBox> warningBox_;
+    std::string shownWarning_;  // the text of warningBox_
+    std::deque<std::string> waitingWarnings_;
     std::unique_ptr<PanelTimer> Timer1, Timer2, Timer3, Timer4, Timer5;
+    std::unique_ptr<PanelTimer> steadyTimer_;
+    bool lossReported_ = false;  // and the port has not stayed up since
     panel::ControlMap controls_;
     panel::PanelButton* heldKey_ = nullptr;
 

@@ -1,9 +1,10 @@
 #include <QApplication>
 
 #include "app/form1.h"
+#include "app/start.h"
 #include "common/quit_on_signal.h"
-#include "link/timers.h"
 #include "link/reconnecting_port.h"
+#include "link/timers.h"
 #include "models/model.h"
 #include "panel/widgets.h"
 
@@ -24,7 +25,7 @@ int main(int argc, char* argv[]) {
     QtTimerSource timers;
     Form1 form(model, std::make_unique<serial::ReconnectingPort>(), timers);
     quitOnTerminationSignals(&form);
-    form.guarded([&form] { form.Form_Load(); });
+    startPanel(form, serial::PortAssignment::system());
     form.show();
     form.controls().find("Command17")->setFocus();
     const int status = terminationRequested() ? 0 : app.exec();

@@ -1,6 +1,9 @@
 #include "ctl/run.h"
 
+#include <algorithm>
+
 #include "engine/shown_text.h"
+#include "link/port_assignment.h"
 #include "link/serial_port.h"
 
 namespace ctl {
@@ -20,14 +23,7 @@ void printNote(std::ostream& err, const std::string& note) {
 
 // A port's message, line by line: it holds device texts and what servers and files said.
 void printError(std::ostream& err, std::string_view description) {
-    constexpr std::size_t kLineLimit = 1000;
-    for (;;) {
-        const std::size_t end = description.find('\n');
-        err << engine::shownText(description.substr(0, end), kLineLimit) << '\n';
-        if (end == std::string_view::npos) break;
-        description.remove_prefix(end + 1);
-    }
-    err << std::flush;
+    err << engine::shownLines(description) << '\n' << std::flush;
 }
 
 // The ports' messages in projectorctl's words: a batch gives a lost port up, watch waits for it.
@@ -37,6 +33,17 @@ session::Surroundings speakingFor(session::Surroundings surroundings, bool watch
         watching ? "projectorctl watch goes on and tries the port again about once a second."
                  : "projectorctl does not try again.";
     return surroundings;
+}
+
+// What the settings file holds that is never read, where a port is COMn and so assigned by it.
+void printUnreadSettings(const Request& request, const serial::PortAssignment& assignment,
+                         std::ostream& err) {
+    const auto assigned = [](const std::string& port) {
+        return serial::panelPortNumber(port) != 0;
+    };
+    if (std::ranges::none_of(request.ports, assigned)) return;
+    if (const std::string unread = serial::unreadSettings(assignment); !unread.empty())
+        printNote(err, unread);
 }
 
 std::string lineOf(const Request& request, std::size_t port, const session::Outcome& outcome) {
@@ -56,7 +63,8 @@ Batch::Batch(const Request& request, const session::Surroundings& surroundings, 
       err_(err),
       states_(request.ports.size(), State::Opening),
       ordered_(request.ports.size(), [this](const std::string& line) { printLine(out_, line); }),
-      remaining_(request.ports.size()) {
+      remaining_(request.ports.size()),
+      assignment_(surroundings.port.assignment) {
     const session::Surroundings ours = speakingFor(surroundings, false);
     for (std::size_t i = 0; i < request.ports.size(); ++i) {
         auto line =
@@ -89,6 +97,7 @@ Batch::~Batch() = default;
 
 void Batch::start(std::function<void()> finished) {
     finished_ = std::move(finished);
+    printUnreadSettings(request_, assignment_, err_);
     openNext();
 }
 
@@ -188,6 +197,7 @@ Watch::~Watch() {
 
 void Watch::start(std::function<void(int status)> ended) {
     ended_ = std::move(ended);
+    printUnreadSettings(request_, surroundings_.port.assignment, err_);
     openPorts(true);
     period_->setEnabled(true);
     startRound();

@@ -18,7 +18,8 @@ namespace ctl {
 // send, press and status: the request's sends on every port at once, each port's one after
 // another. Outcomes go to `out` in the order of the ports (see OrderedLines), and in JSON the
 // bytes of no command with them; failures, and in plain output the bytes of no command, to
-// `err`. Ports are opened one an event-loop pass and
+// `err`, where, when a port is COMn, what the settings file holds that is never read comes
+// first. Ports are opened one an event-loop pass and
 // closed as soon as they are through, so that a fleet's opening and closing overlap with the
 // projectors' replies.
 class Batch {
@@ -51,6 +52,7 @@ class Batch {
     bool missing_ = false;
     bool failed_ = false;
     std::function<void()> finished_;
+    serial::PortAssignment assignment_;
     QObject events_;  // what the queued calls run in; they go with it
 };
 
@@ -68,6 +70,8 @@ class Watch {
     // Opens every port and starts the rounds. A port that cannot be opened, or whose server
     // does not answer, is reported on `err` and waited for as a lost port is. `ended` is
     // called with the exit status when watch cannot go on: its output cannot be written.
+    // Where a port is COMn, what the settings file holds that is never read goes to `err`
+    // first.
     void start(std::function<void(int status)> ended);
 
   private:

@@ -11,9 +11,7 @@ namespace {
 constexpr std::string_view kEllipsis = "...";
 
 void appendByte(std::string& out, unsigned char u) {
-    if (u == '\\') {
-        out += "\\\\";
-    } else if (u >= 0x20 && u < 0x7f) {
+    if (u >= 0x20 && u < 0x7f) {
         out.push_back(static_cast<char>(u));
     } else {
         char code[5];
@@ -22,8 +20,9 @@ void appendByte(std::string& out, unsigned char u) {
     }
 }
 
-// The length of the well-formed UTF-8 sequence at `s[i]` and its code point; 0 when the
-// bytes there are no such sequence (overlong forms and surrogates included).
+// The length of the well-formed UTF-8 sequence of a character beyond ASCII at `s[i]`, and its
+// code point; 0 when the bytes there are no such sequence (overlong forms and surrogates
+// included).
 std::size_t utf8Sequence(std::string_view s, std::size_t i, std::uint32_t& point) {
     const auto lead = static_cast<unsigned char>(s[i]);
     std::size_t length = 0;
@@ -47,6 +46,24 @@ std::size_t utf8Sequence(std::string_view s, std::size_t i, std::uint32_t& point
     return length;
 }
 
+// Characters beyond ASCII that control or reorder what is shown rather than show something.
+bool controlsTheScreen(std::uint32_t point) {
+    struct Range {
+        std::uint32_t first, last;
+    };
+    static constexpr Range kRanges[] = {
+        {0x80, 0x9F},      // C1 controls
+        {0x061C, 0x061C},  // Arabic letter mark
+        {0x200B, 0x200F},  // zero-width characters, left-to-right and right-to-left marks
+        {0x2028, 0x202E},  // line and paragraph separators, bidirectional embeddings
+        {0x2060, 0x206F},  // word joiner, invisible operators, bidirectional isolates
+        {0xFEFF, 0xFEFF},  // zero-width no-break space
+        {0xFFF9, 0xFFFB},  // interlinear annotation
+    };
+    return std::any_of(std::begin(kRanges), std::end(kRanges),
+                       [point](const Range& r) { return point >= r.first && point <= r.last; });
+}
+
 }  // namespace
 
 std::string shownBytes(std::string_view bytes, std::size_t limit) {
@@ -62,19 +79,34 @@ std::string shownText(std::string_view utf8, std::size_t limit) {
     std::size_t i = 0;
     for (std::size_t shown = 0; i < utf8.size() && shown < limit; ++shown) {
         std::uint32_t point = 0;
-        const std::size_t length = static_cast<unsigned char>(utf8[i]) < 0x80 ? 0 : utf8Sequence(utf8, i, point);
+        const std::size_t length =
+            static_cast<unsigned char>(utf8[i]) < 0x80 ? 0 : utf8Sequence(utf8, i, point);
         if (length == 0) {
             appendByte(out, static_cast<unsigned char>(utf8[i]));
             ++i;
-            continue;
+        } else if (controlsTheScreen(point)) {
+            char code[12];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(point));
+            out += code;
+            i += length;
+        } else {
+            out.append(utf8, i, length);
+            i += length;
         }
-        char code[12];
-        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(point));
-        out += code;
-        i += length;
     }
     if (i < utf8.size()) out += kEllipsis;
     return out;
+}
+
+std::string shownLines(std::string_view utf8, std::size_t lineLimit) {
+    std::string out;
+    for (;;) {
+        const std::size_t end = utf8.find('\n');
+        out += shownText(utf8.substr(0, end), lineLimit);
+        if (end == std::string_view::npos) return out;
+        out += '\n';
+        utf8.remove_prefix(end + 1);
+    }
 }
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QStringDecoder>
+#include <QUrl>
 #include <algorithm>
 #include <charconv>
 #include <functional>
@@ -33,6 +34,9 @@ constexpr int kMaxPollSeconds = 86'400;
 constexpr int kMaxConnections = 10'000;
 // Names of projectors (sections): they stand in log lines, URLs and topics as they are.
 constexpr std::size_t kMaxIdBytes = 64;
+constexpr std::size_t kMaxTopicPrefixBytes = 200;
+constexpr std::uint16_t kMqttPort = 1883;
+constexpr std::uint16_t kMqttsPort = 8883;
 
 std::string inQuotes(std::string_view value) {
     return "\"" + engine::shownText(value) + "\"";
@@ -138,6 +142,40 @@ std::string password(std::string_view v) {
     return std::string(v);
 }
 
+void mqttBroker(MqttConfig& mqtt, std::string_view v) {
+    mqtt.url = std::string(v);
+    const QUrl url(QString::fromUtf8(v.data(), qsizetype(v.size())), QUrl::StrictMode);
+    const QString scheme = url.scheme();
+    if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts")) ||
+        url.host().isEmpty() || !url.userInfo().isEmpty() || (!url.path().isEmpty() && url.path() != QLatin1String("/")) ||
+        url.hasQuery() || url.hasFragment()) {
+        throw Invalid(inQuotes(v) + " is no broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (the user "
+                                    "and password go in mqtt-user and mqtt-password)");
+    }
+    mqtt.tls = scheme == QLatin1String("mqtts");
+    mqtt.host = url.host().toStdString();
+    mqtt.port = static_cast<std::uint16_t>(url.port(mqtt.tls ? kMqttsPort : kMqttPort));
+}
+
+// The levels of an MQTT topic that the daemon puts its own after: UTF-8 text without the
+// wildcards "+" and "#", control characters, or the "$" the broker's own topics begin with.
+std::string topicPrefix(std::string_view v, std::string_view example) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(QByteArrayView(v.data(), qsizetype(v.size())));
+    const bool bad = std::ranges::any_of(text, [](QChar c) {
+        return c.category() == QChar::Other_Control || c == u'+' || c == u'#';
+    });
+    if (v.empty() || v.size() > kMaxTopicPrefixBytes || utf8.hasError() || bad || v.front() == '$' ||
+        v.front() == '/') {
+        throw Invalid(inQuotes(v) + " is no topic prefix: 1 to " + std::to_string(kMaxTopicPrefixBytes) +
+                      " bytes of UTF-8 text without \"+\", \"#\" or control characters, not "
+                      "beginning with \"$\" or \"/\" (such as " + std::string(example) + ")");
+    }
+    return std::string(v);
+}
+
+bool validId(std::string_view id);
+
 // --- the key table ------------------------------------------------------------------------
 
 enum class Scope {
@@ -214,6 +252,46 @@ const Key kKeys[] = {
      [](Target& t, std::string_view v) {
          t.projector->pollSeconds = wholeNumber(v, 1, kMaxPollSeconds, "a number of seconds");
      }},
+    {"mqtt", Scope::Daemon, Form::Value, "URL",
+     "The MQTT broker the projectors are published on: mqtt://HOST[:PORT] or mqtts://HOST[:PORT].",
+     [](Target& t, std::string_view v) { mqttBroker(t.config.mqtt, v); }},
+    {"mqtt-user", Scope::Daemon, Form::Value, "USER", "The user name at the MQTT broker.",
+     [](Target& t, std::string_view v) {
+         if (v.empty()) throw Invalid("empty: give the user name, or leave the key out");
+         t.config.mqtt.user = std::string(v);
+     }},
+    {"mqtt-password", Scope::Daemon, Form::Secret, "FILE",
+     "The password at the MQTT broker, read from FILE (first line).",
+     [](Target& t, std::string_view v) { t.config.mqtt.password = std::string(v); }},
+    {"mqtt-ca", Scope::Daemon, Form::Value, "FILE",
+     "mqtts: the certificates to trust in a PEM file (default: the system's).",
+     [](Target& t, std::string_view v) {
+         if (v.empty()) throw Invalid("empty: give a PEM file, or leave the key out");
+         t.config.mqtt.caFile = std::string(v);
+     }},
+    {"mqtt-client-id", Scope::Daemon, Form::Value, "ID",
+     "What this daemon is called at the broker (default projectord-HOSTNAME).",
+     [](Target& t, std::string_view v) {
+         if (!validId(v)) {
+             throw Invalid(inQuotes(v) + " is no client id: 1 to " + std::to_string(kMaxIdBytes) +
+                           " letters, digits, \"-\", \"_\" or \".\", starting with a letter or digit");
+         }
+         t.config.mqtt.clientId = std::string(v);
+     }},
+    {"mqtt-discovery-prefix", Scope::Daemon, Form::Value, "PREFIX",
+     "Home Assistant's discovery prefix (default homeassistant).",
+     [](Target& t, std::string_view v) {
+         std::string prefix = topicPrefix(v, "homeassistant");
+         while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+         t.config.mqtt.discoveryPrefix = prefix;
+     }},
+    {"mqtt-prefix", Scope::Projector, Form::Value, "PREFIX",
+     "Where the projector's MQTT topics go (default projector/NAME/).",
+     [](Target& t, std::string_view v) {
+         std::string prefix = topicPrefix(v, "building/hall/projector/");
+         if (prefix.back() != '/') prefix.push_back('/');
+         t.projector->mqttPrefix = prefix;
+     }},
 };
 
 bool inDaemonScope(const Key& k) { return k.scope != Scope::Projector; }
@@ -273,6 +351,34 @@ using Locate = std::function<std::string(const ProjectorConfig&, std::string_vie
 // not also a missing key.
 using Given = std::function<bool(const ProjectorConfig&, std::string_view key)>;
 
+// The MQTT keys together: the broker's settings need a broker, and no two projectors share
+// their topics or their entities' ids.
+void checkMqtt(const Config& config, const Locate& locate, std::vector<std::string>& problems) {
+    const MqttConfig& m = config.mqtt;
+    const std::string daemon = config.origin == "the command line" ? "--" : config.origin + ": ";
+    if (m.url.empty()) {
+        for (const auto& [key, set] : {std::pair{"mqtt-user", !m.user.empty()}, {"mqtt-password", !m.password.empty()},
+                                       {"mqtt-ca", !m.caFile.empty()}, {"mqtt-client-id", !m.clientId.empty()}}) {
+            if (set) problems.push_back(daemon + key + ": no mqtt broker to use it on");
+        }
+        return;
+    }
+    if (!m.caFile.empty() && m.enabled() && !m.tls) {
+        problems.push_back(daemon + "mqtt-ca: the broker " + inQuotes(m.url) + " is not mqtts://");
+    }
+    if (!m.password.empty() && m.user.empty()) {
+        problems.push_back(daemon + "mqtt-password: no mqtt-user to go with it");
+    }
+    std::map<std::string, std::string> byPrefix;
+    for (const ProjectorConfig& p : config.projectors) {
+        const std::string prefix = Config::mqttPrefixOf(p);
+        if (const auto [at, fresh] = byPrefix.emplace(mqttNodeId(prefix), p.id); !fresh) {
+            problems.push_back(locate(p, "mqtt-prefix") + ": " + inQuotes(prefix) + " names the same device as [" +
+                               at->second + "]'s topics: give each projector a prefix of its own");
+        }
+    }
+}
+
 // The checks over the whole configuration once every key is read.
 void checkWhole(const Config& config, const Locate& locate, const Given& given,
                 std::vector<std::string>& problems) {
@@ -285,8 +391,12 @@ void checkWhole(const Config& config, const Locate& locate, const Given& given,
             problems.push_back(locate(p, "port") + ": " + inQuotes(p.port) + " is the port of [" +
                                at->second + "] already: one line has one owner");
         }
-        if (!given(p, "pjlink") && !given(p, "raw")) {
-            problems.push_back(locate(p, "") + "no port to reach the projector by: give pjlink or raw");
+        if (!given(p, "pjlink") && !given(p, "raw") && config.mqtt.url.empty()) {
+            problems.push_back(locate(p, "") +
+                               "no port to reach the projector by: give pjlink, raw or mqtt");
+        }
+        if (given(p, "mqtt-prefix") && config.mqtt.url.empty()) {
+            problems.push_back(locate(p, "mqtt-prefix") + ": no mqtt broker to use it on");
         }
         if (p.pjlink) {
             if (auto problem = exposureProblem(config, p, "pjlink", !p.pjlinkPassword.empty(),
@@ -302,6 +412,7 @@ void checkWhole(const Config& config, const Locate& locate, const Given& given,
             }
         }
     }
+    checkMqtt(config, locate, problems);
     const std::vector<Listening> ports = listeningPorts(config);
     for (std::size_t i = 0; i < ports.size(); ++i) {
         for (std::size_t j = 0; j < i; ++j) {
@@ -356,6 +467,21 @@ std::optional<std::string> exposureProblem(const Config& config, const Projector
     problem += " allow-unauthenticated = true to let anyone who reaches it in on purpose, or listen "
                "on loopback only";
     return problem;
+}
+
+std::string mqttNodeId(std::string_view prefix) {
+    std::string id = "projectord";
+    bool gap = true;
+    for (const char c : prefix) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-') {
+            if (gap) id.push_back('_');
+            gap = false;
+            id.push_back(c);
+        } else {
+            gap = true;
+        }
+    }
+    return id;
 }
 
 std::string readSecretFile(const std::string& path) {
@@ -484,8 +610,9 @@ Config readConfigFile(const std::string& path) {
     }
     const QByteArray bytes = file.readAll();
     Config config = parseConfigText(std::string_view(bytes.constData(), std::size_t(bytes.size())), shown);
-    const bool secret = std::ranges::any_of(
-        config.projectors, [](const ProjectorConfig& p) { return !p.pjlinkPassword.empty(); });
+    const bool secret = !config.mqtt.password.empty() ||
+                        std::ranges::any_of(config.projectors,
+                                            [](const ProjectorConfig& p) { return !p.pjlinkPassword.empty(); });
     if (secret && (st.st_mode & (S_IRGRP | S_IROTH))) {
         throw ConfigError({permissionsProblem(shown, st)});
     }

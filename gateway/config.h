@@ -34,8 +34,25 @@ struct ProjectorConfig {
     // The addresses its ports listen on; the daemon's `listen` when the section has none.
     std::optional<std::vector<QHostAddress>> listen;
     int pollSeconds = 10;
+    // Where its MQTT topics go; empty: "projector/ID/".
+    std::string mqttPrefix;
 
     std::string settings() const { return speed + ",N,8,1"; }
+};
+
+// The MQTT broker every projector is published on, and as whom.
+struct MqttConfig {
+    std::string url;  // as given: mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; empty: no MQTT
+    std::string host;
+    std::uint16_t port = 0;
+    bool tls = false;
+    std::string user;
+    std::string password;
+    std::string caFile;    // mqtts: the certificates to trust; empty: the system's
+    std::string clientId;  // names this daemon to the broker; empty: "projectord-" + host name
+    std::string discoveryPrefix = "homeassistant";  // Home Assistant's; without its "/"
+
+    bool enabled() const { return !host.empty(); }
 };
 
 struct Config {
@@ -43,6 +60,7 @@ struct Config {
                                      QHostAddress(QHostAddress::LocalHostIPv6)};
     bool allowUnauthenticated = false;
     int maxConnections = 64;
+    MqttConfig mqtt;
     std::vector<ProjectorConfig> projectors;
     // Where it came from, for messages: the file, or "the command line".
     std::string origin;
@@ -52,6 +70,10 @@ struct Config {
 
     const std::vector<QHostAddress>& listenOf(const ProjectorConfig& p) const {
         return p.listen ? *p.listen : listen;
+    }
+    // The projector's MQTT topics begin with this; it ends in "/".
+    static std::string mqttPrefixOf(const ProjectorConfig& p) {
+        return p.mqttPrefix.empty() ? "projector/" + p.id + "/" : p.mqttPrefix;
     }
 };
 
@@ -98,6 +120,11 @@ std::optional<std::string> exposureProblem(const Config& config, const Projector
 
 // Whether every address is on this machine only.
 bool loopbackOnly(std::span<const QHostAddress> addresses);
+
+// The projector's device as MQTT's readers know it, from its topic prefix: Home Assistant's
+// node id, and the root of its entities' unique ids, stable while the prefix stays. Letters,
+// digits, "_" and "-".
+std::string mqttNodeId(std::string_view prefix);
 
 // Reads a secret from a file: its first line, which must not be empty. Refused when the file
 // can be read by others than its owner. Throws std::runtime_error saying why.

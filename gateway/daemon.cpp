@@ -2,12 +2,13 @@
 
 #include <QObject>
 
+#include "gateway/mqtt_device.h"
 #include "gateway/pjlink.h"
 #include "gateway/shared_line.h"
 
 namespace gateway {
 
-Daemon::Daemon(Config config, Line::Context context, Log log)
+Daemon::Daemon(Config config, Line::Context context, Log log, std::string version)
     : config_(std::move(config)), log_(std::move(log)) {
     for (const ProjectorConfig& p : config_.projectors) {
         auto line = std::make_unique<Line>(p, context);
@@ -39,6 +40,12 @@ Daemon::Daemon(Config config, Line::Context context, Log log)
             Listener* listener = &pjlink->listener();
             frontEnds_.push_back({index, "pjlink", std::move(pjlink), listener});
         }
+        if (config_.mqtt.enabled()) {
+            auto mqtt = std::make_unique<MqttDevice>(*line, config_, *context.surroundings.timers, log_, version);
+            MqttDevice* device = mqtt.get();
+            frontEnds_.push_back({index, "mqtt", std::move(mqtt), nullptr, [device] { device->start(); },
+                                  device->description()});
+        }
         lines_.push_back(std::move(line));
     }
 }
@@ -52,18 +59,22 @@ void Daemon::start() {
     for (FrontEnd& f : frontEnds_) {
         const ProjectorConfig& p = config_.projectors[f.projector];
         // The loopback defaults leave out an address the system does not have (no IPv6).
-        f.listener->listen(config_.defaultListen && !p.listen);
+        if (f.listener) f.listener->listen(config_.defaultListen && !p.listen);
     }
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         const ProjectorConfig& p = config_.projectors[i];
         std::string ports;
         for (const FrontEnd& f : frontEnds_) {
-            if (f.projector == i) ports += ", " + f.key + " on " + f.listener->description();
+            if (f.projector != i) continue;
+            ports += ", " + f.key + (f.listener ? " on " + f.listener->description() : " to " + f.where);
         }
         log_("[" + p.id + "] " + std::string(p.model->name) + " on " + logText(p.port) + " at " +
              p.speed + " baud" + ports);
     }
     for (const auto& line : lines_) line->start();
+    for (FrontEnd& f : frontEnds_) {
+        if (f.start) f.start();
+    }
 }
 
 void Daemon::stop() {

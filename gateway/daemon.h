@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gateway/config.h"
@@ -16,7 +18,8 @@ namespace gateway {
 // front-ends, with the log lines an administrator needs about the lines.
 class Daemon {
   public:
-    Daemon(Config config, Line::Context context, Log log);
+    // `version` is the daemon's, as front-ends announce it.
+    Daemon(Config config, Line::Context context, Log log, std::string version = {});
     ~Daemon();
 
     // Listens on every front-end's port, then opens the lines. Throws std::runtime_error
@@ -29,12 +32,15 @@ class Daemon {
     const std::vector<std::unique_ptr<Line>>& lines() const { return lines_; }
 
   private:
-    // A front-end of one projector and the port it listens on.
+    // A front-end of one projector and the port it listens on, or, for one that listens on
+    // none, how it starts and where it goes.
     struct FrontEnd {
         std::size_t projector;  // index into config().projectors and lines()
         std::string key;        // its key in the configuration: "raw"
         std::unique_ptr<QObject> object;
         Listener* listener;
+        std::function<void()> start = {};
+        std::string where = {};
     };
 
     Config config_;

@@ -63,7 +63,7 @@ int main(int argc, char* argv[]) {
     context.surroundings.timers = &timers;
     context.surroundings.nowMs = [&clock] { return static_cast<double>(clock.nsecsElapsed()) / 1e6; };
 
-    gateway::Daemon daemon(std::move(invocation.config), context, logLine);
+    gateway::Daemon daemon(std::move(invocation.config), context, logLine, PANEL_VERSION);
     try {
         daemon.start();
     } catch (const std::runtime_error& e) {

@@ -1,10 +1,16 @@
 #include "link/port_assignment.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStringList>
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <utility>
 
+#include "engine/shown_text.h"
 #include "link/serial_port.h"
 
 namespace serial {
@@ -14,14 +20,106 @@ namespace {
 std::string variableFor(int n) { return "PROJECTOR_COM" + std::to_string(n); }
 std::string keyFor(int n) { return "COM" + std::to_string(n); }
 
-std::string platformDefault(int n, const PortAssignment& assignment) {
+// The panel's ports whose devices another port's default keeps clear of.
+constexpr int kPanelPorts = 2;
+
+std::string quoted(const QString& text) {
+    return "\"" + engine::shownText(text.toStdString()) + "\"";
+}
+
+// The settings file as QSettings reads it; throws SerialError when it cannot be read.
+std::unique_ptr<QSettings> readSettingsFile(const std::string& path) {
+    auto settings = std::make_unique<QSettings>(QString::fromStdString(path), QSettings::IniFormat);
+    if (settings->status() != QSettings::NoError) {
+        throw SerialError(
+            path + ": the settings file cannot be read" +
+            (settings->status() == QSettings::FormatError ? " (it is not an INI file)" : ""));
+    }
+    return settings;
+}
+
+// The device the environment or the settings file gives COMn. The file's keys are matched as
+// the panel's COM names are, in any case.
+std::optional<AssignedDevice> assignedDevice(int n, const PortAssignment& assignment) {
+    const std::string variable = variableFor(n);
+    if (assignment.environment) {
+        std::string fromEnvironment = assignment.environment(variable);
+        if (!fromEnvironment.empty())
+            return AssignedDevice{std::move(fromEnvironment), AssignedDevice::Source::Environment,
+                                  variable};
+    }
+    if (assignment.settingsFile.empty()) return std::nullopt;
+    const std::unique_ptr<QSettings> settings = readSettingsFile(assignment.settingsFile);
+    QStringList keys;
+    for (const QString& key : settings->childKeys()) {
+        if (panelPortNumber(key.toStdString()) == n) keys.append(key);
+    }
+    if (keys.isEmpty()) return std::nullopt;
+    if (keys.size() > 1) {
+        std::string names;
+        for (const QString& key : keys) names += (names.empty() ? "" : ", ") + quoted(key);
+        throw SerialError(keyFor(n) + " is assigned more than once in " + assignment.settingsFile +
+                          " (" + names + "): keep one of the lines.");
+    }
+    // A value with a comma reads as a list; a device text is taken as written.
+    const QVariant value = settings->value(keys.front());
+    const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',')
+                                                                  : value.toString();
+    if (text.trimmed().isEmpty()) {
+        throw SerialError(keyFor(n) + " is assigned no device in " + assignment.settingsFile +
+                          " (\"" + keyFor(n) +
+                          "=\"): put a device after the \"=\", or remove the line.");
+    }
+    return AssignedDevice{text.toStdString(), AssignedDevice::Source::File,
+                          assignment.settingsFile};
+}
+
+bool sameDevice(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    const QString canonical = QFileInfo(QString::fromStdString(a)).canonicalFilePath();
+    return !canonical.isEmpty() &&
+           canonical == QFileInfo(QString::fromStdString(b)).canonicalFilePath();
+}
+
+// The n-th of the ports found, or /dev/ttyS(n-1) where fewer are found; never a device that
+// another of the panel's ports already leads to (the ports before n as assigned, those after
+// it where they are assigned explicitly): then the first of the ports found, or of
+// /dev/ttyS0, /dev/ttyS1, ..., that none leads to.
+std::string platformDefault(int n, const PortAssignment& assignment,
+                            const std::vector<Adapter>& found) {
 #ifdef Q_OS_WIN
     (void)assignment;
+    (void)found;
     return keyFor(n);
 #else
-    const std::vector<Adapter> found = assignment.adapters ? assignment.adapters() : std::vector<Adapter>{};
-    if (n >= 1 && static_cast<std::size_t>(n) <= found.size()) return deviceTextOf(found[static_cast<std::size_t>(n) - 1]);
-    return "/dev/ttyS" + std::to_string(n - 1);
+    std::vector<std::string> taken;
+    for (int other = 1; other <= kPanelPorts; ++other) {
+        if (other == n) continue;
+        try {
+            if (std::optional<AssignedDevice> device = assignedDevice(other, assignment)) {
+                taken.push_back(device->text);
+            } else if (other < n) {
+                taken.push_back(platformDefault(other, assignment, found));
+            }
+        } catch (const SerialError&) {
+            // A port that cannot be assigned leads nowhere; its own open says why.
+        }
+    }
+    const auto free = [&](const std::string& device) {
+        return std::ranges::none_of(taken,
+                                    [&](const std::string& t) { return sameDevice(t, device); });
+    };
+    const auto uart = [](std::size_t k) { return "/dev/ttyS" + std::to_string(k); };
+    const std::string first = std::cmp_less_equal(n, found.size())
+                                  ? deviceTextOf(found[std::size_t(n) - 1])
+                                  : uart(std::size_t(n) - 1);
+    if (free(first)) return first;
+    for (const Adapter& adapter : found) {
+        if (free(deviceTextOf(adapter))) return deviceTextOf(adapter);
+    }
+    for (std::size_t k = 0;; ++k) {
+        if (free(uart(k))) return uart(k);
+    }
 #endif
 }
 
@@ -39,32 +137,40 @@ std::string settingsFilePath() {
 }
 
 AssignedDevice assignDevice(int n, const PortAssignment& assignment) {
-    const std::string variable = variableFor(n);
-    if (assignment.environment) {
-        std::string fromEnvironment = assignment.environment(variable);
-        if (!fromEnvironment.empty()) return {std::move(fromEnvironment), AssignedDevice::Source::Environment, variable};
+    if (std::optional<AssignedDevice> device = assignedDevice(n, assignment))
+        return std::move(*device);
+    const std::vector<Adapter> found =
+        assignment.adapters ? assignment.adapters() : std::vector<Adapter>{};
+    return {platformDefault(n, assignment, found), AssignedDevice::Source::Default, {}};
+}
+
+std::string unreadSettings(const PortAssignment& assignment) {
+    if (assignment.settingsFile.empty()) return {};
+    std::unique_ptr<QSettings> settings;
+    try {
+        settings = readSettingsFile(assignment.settingsFile);
+    } catch (const SerialError&) {
+        return {};  // the open of a port it assigns says so
     }
-    if (!assignment.settingsFile.empty()) {
-        const QString file = QString::fromStdString(assignment.settingsFile);
-        const QSettings settings(file, QSettings::IniFormat);
-        if (settings.status() != QSettings::NoError) {
-            throw SerialError(assignment.settingsFile + ": the settings file cannot be read" +
-                              (settings.status() == QSettings::FormatError ? " (it is not an INI file)" : ""));
-        }
-        const QString key = QString::fromStdString(keyFor(n));
-        if (settings.contains(key)) {
-            // A value with a comma reads as a list; a device text is taken as written.
-            const QVariant value = settings.value(key);
-            const QString text = value.typeId() == QMetaType::QStringList ? value.toStringList().join(u',')
-                                                                          : value.toString();
-            if (text.trimmed().isEmpty()) {
-                throw SerialError(keyFor(n) + " is assigned no device in " + assignment.settingsFile + " (\"" +
-                                  keyFor(n) + "=\"): put a device after the \"=\", or remove the line.");
-            }
-            return {text.toStdString(), AssignedDevice::Source::File, assignment.settingsFile};
-        }
+    std::string lines;
+    for (const QString& key : settings->childKeys()) {
+        if (panelPortNumber(key.toStdString()) == 0)
+            lines += "\n  " + quoted(key) + ": not a port name";
     }
-    return {platformDefault(n, assignment), AssignedDevice::Source::Default, {}};
+    for (const QString& group : settings->childGroups()) {
+        settings->beginGroup(group);
+        std::string keys;
+        for (const QString& key : settings->allKeys())
+            keys += (keys.empty() ? "" : ", ") + quoted(key);
+        settings->endGroup();
+        lines += "\n  [" + engine::shownText(group.toStdString()) +
+                 "]: a section; the lines under it are not read (" + keys + ")";
+    }
+    if (lines.empty()) return {};
+    return assignment.settingsFile + " has lines that are not read:" + lines +
+           "\nThe file holds lines COM1=DEVICE and COM2=DEVICE, above any section; a port it does "
+           "not "
+           "assign leads to its default device.";
 }
 
 std::string explainAssignment(int n, const AssignedDevice& device, const PortAssignment& assignment,

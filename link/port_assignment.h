@@ -38,11 +38,19 @@ struct AssignedDevice {
 };
 
 // The device of COMn, first match wins: PROJECTOR_COMn when set and not empty; COMn in the
-// settings file; the platform default. The default is, on Windows, the Windows port COMn;
-// elsewhere the n-th of the serial ports found (USB adapters first, each by its stable name
-// when it has one, then on-board UARTs), or /dev/ttyS(n-1) where fewer than n are found.
-// Throws SerialError when the file cannot be read or assigns COMn an empty value.
+// settings file (the key in any case, as the panel's own COM names); the platform default.
+// The default is, on Windows, the Windows port COMn; elsewhere the n-th of the serial ports
+// found (USB adapters first, each by its stable name when it has one, then on-board UARTs),
+// or /dev/ttyS(n-1) where fewer than n are found; but never the device COM1 or COM2 already
+// leads to, in which case it is the first of the ports found, then of /dev/ttyS0,
+// /dev/ttyS1, ..., that neither leads to. Throws SerialError when the file cannot be read,
+// assigns COMn an empty value or assigns it twice.
 AssignedDevice assignDevice(int n, const PortAssignment& assignment);
+
+// What the settings file holds that is never read: keys that name no port, and sections
+// (whose lines are not read either). One text for a warning at start, naming the file and
+// each such key and section; "" when there is none, or no file that can be read.
+std::string unreadSettings(const PortAssignment& assignment);
 
 // "COM1 is DEVICE, from ..." and how to assign another device to COMn, with an example taken
 // from `adapters`; for the report of a port that cannot be opened, `program` being the

@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "engine/shown_text.h"
 #include "link/line_settings.h"
 #include "link/transport.h"
 #include "link/transports.h"
@@ -25,18 +26,12 @@ std::string canonicalPath(const std::string& path) {
     return canonical.isEmpty() ? path : canonical.toStdString();
 }
 
-// What a server said before it hung up, fit for a message: printable ASCII, bounded.
-std::string printable(const std::string& bytes) {
-    constexpr std::size_t kShown = 160;
-    std::string text;
-    for (const char c : bytes) {
-        if (text.size() >= kShown) break;
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7f) text.push_back(c);
-        else if (!text.empty() && text.back() != ' ') text.push_back(' ');
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
+// What a server said before it hung up, for the report: quoted, its line ends dropped, the
+// rest shown as outside text is.
+std::string serverSaid(std::string_view bytes) {
+    while (!bytes.empty() && (bytes.back() == '\r' || bytes.back() == '\n')) bytes.remove_suffix(1);
+    return bytes.empty() ? std::string()
+                         : " (the server said \"" + engine::shownBytes(bytes) + "\")";
 }
 
 // The assignment with the serial ports listed at most once: listing them takes tens of
@@ -244,7 +239,16 @@ void ReconnectingPort::lose(const std::string& description, bool report) {
         lostDescription_.clear();
         return;
     }
-    lostDescription_ = description + "\n" + context_.words.afterLoss;
+    tell(description + "\n" + context_.words.afterLoss);
+}
+
+void ReconnectingPort::giveUp(const std::string& description) {
+    stopAll();
+    tell(description);
+}
+
+void ReconnectingPort::tell(std::string report) {
+    lostDescription_ = std::move(report);
     // Reported from the event loop, not from inside the transport's notification.
     QMetaObject::invokeMethod(
         this,
@@ -261,6 +265,11 @@ void ReconnectingPort::call(const std::function<void()>& operation) {
         operation();
     } catch (const SerialError& e) {
         // A call that meets the loss fails with it, and that is the loss's one report.
+        if (transport_ && transport_->gone() && transport_->permanent()) {
+            stopAll();
+            lostDescription_.clear();
+            throw;
+        }
         if (transport_ && transport_->gone()) {
             lose(e.what(), false);
             fail(std::string(e.what()) + "\n" + context_.words.afterLoss);
@@ -354,15 +363,17 @@ void ReconnectingPort::onTransportReadyRead() {
 }
 
 void ReconnectingPort::onTransportFailed(const std::string& description) {
+    if (transport_->permanent() && state_ != State::Closed) {
+        giveUp(description);
+        return;
+    }
     switch (state_) {
         case State::Open:
             lose(description);
             break;
-        case State::Connecting: {
-            const std::string said = printable(received_);
-            lose(said.empty() ? description : description + " (the server said \"" + said + "\")");
+        case State::Connecting:
+            lose(description + serverSaid(received_));
             break;
-        }
         case State::Away:
             // An attempt to reopen failed: quietly, and again later.
             retire();
@@ -394,9 +405,9 @@ void ReconnectingPort::setSettings(const std::string& settings) {
     if (state_ != State::Closed && opened_.address.kind == DeviceAddress::Kind::Socket && settings != settings_) {
         fail(fixedSettingsText(opened_.address, context_.words));
     }
-    if (transport_ && (state_ == State::Open || state_ == State::Connecting)) {
-        call([&] { transport_->applySettings(parsed); });
-    }
+    // An attempt to reopen takes them too: its connection may be on the way, and starts with
+    // the settings it holds.
+    if (transport_) call([&] { transport_->applySettings(parsed); });
     settings_ = settings;
 }
 

@@ -30,7 +30,9 @@ class Transport;
 // the server has answered wait (bounded) and go out once it has. A connection counts as made
 // once it has stood for kSettleMs, since a serial server that cannot open its device accepts
 // and then hangs up at once. A connection that fails, or is not made within
-// kConnectTimeoutMs, is reported through onLost like a lost port, and retried the same way.
+// kConnectTimeoutMs, is reported through onLost like a lost port, and retried the same way;
+// one that would fail the same way every time (a server that refuses RFC 2217) is reported
+// and the port closed.
 class ReconnectingPort final : public QObject, public SerialPort {
 public:
     using TransportFactory = std::function<std::unique_ptr<Transport>(const DeviceAddress& address)>;
@@ -75,9 +77,6 @@ public:
 
     // Whether bytes written now go out at once (open, and for a network port connected).
     bool ready() const { return state_ == State::Open; }
-    // Raised when the port becomes ready later than its open: a network connection has been
-    // made, or a lost port has been reopened.
-    std::function<void()> onReady;
     // Whether a lost port is being reopened.
     bool reconnecting() const { return state_ == State::Away; }
     // The device opened last, as it was reached (for a USB adapter, possibly under a
@@ -120,6 +119,8 @@ private:
     void onTransportFailed(const std::string& description);
     void onDeadline();
     void lose(const std::string& description, bool report = true);
+    void giveUp(const std::string& description);
+    void tell(std::string report);
     void call(const std::function<void()>& operation);
     std::string awayText() const;
 

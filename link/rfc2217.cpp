@@ -207,11 +207,7 @@ void Rfc2217Session::command(std::uint8_t verb, std::uint8_t option, std::string
         }
         return;
     }
-    if (!serverSide && option == kComPort && state != OptionState::No) {
-        fail(
-            "The network serial server refused the COM-PORT-OPTION (RFC 2217): the line "
-            "settings cannot reach its port");
-    }
+    if (!serverSide && option == kComPort && state != OptionState::No) comPortRefused_ = true;
     if (state == OptionState::Yes) appendCommand(reply, no, option);
     state = OptionState::No;
 }

@@ -63,6 +63,11 @@ class Rfc2217Session {
     // Whether the server has agreed to the COM-PORT-OPTION (DO COM-PORT-OPTION).
     bool comPortAgreed() const;
 
+    // Whether the server has refused the COM-PORT-OPTION the client offered (DONT
+    // COM-PORT-OPTION): valid Telnet, from a server that does not offer RFC 2217, so the line
+    // settings cannot reach its port.
+    bool comPortRefused() const { return comPortRefused_; }
+
   private:
     // RFC 1143 states of one side of one option. The client never asks to disable an option,
     // so WANTNO and the queue bit are not needed.
@@ -88,6 +93,7 @@ class Rfc2217Session {
     std::array<std::uint8_t, kMaxSubnegotiation> sub_{};
     std::size_t subLength_ = 0;
     std::uint32_t acknowledgedBaud_ = 0;
+    bool comPortRefused_ = false;
     std::string failure_;
 };
 

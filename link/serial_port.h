@@ -55,6 +55,10 @@ public:
     // it already. The port reads as closed by then; it may open again by itself when the
     // device is back.
     std::function<void(const std::string& description)> onLost;
+
+    // Raised when the port becomes ready later than its open: a network connection has been
+    // made, or a lost port has been reopened.
+    std::function<void()> onReady;
 };
 
 }  // namespace serial

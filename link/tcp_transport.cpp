@@ -132,6 +132,17 @@ void TcpTransport::takeTelnet() {
     const QByteArray bytes = socket_.readAll();
     std::string reply;
     session_->receive(std::string_view(bytes.constData(), std::size_t(bytes.size())), data_, reply);
+    if (session_->comPortRefused()) {
+        // Valid Telnet, and the same on every connection: reported once, not retried.
+        data_.clear();
+        refused_ = true;
+        failOnce(address_.text +
+                 ": the server does not offer RFC 2217 (it refused the COM-PORT-OPTION), so the "
+                 "line speed cannot be set from here. A serial server without RFC 2217 is "
+                 "reached at a socket:// address of its raw TCP port, at the speed set on the "
+                 "server.");
+        return;
+    }
     if (!session_->failure().empty()) {
         data_.clear();
         failOnce(address_.text + ": the server broke the Telnet protocol (" + session_->failure() + ")");

@@ -30,6 +30,7 @@ public:
     void start(const LineSettings& settings) override;
     void close() override;
     bool gone() const override { return !failure_.empty(); }
+    bool permanent() const override { return refused_; }
     void applySettings(const LineSettings& settings) override;
     void write(const std::string& bytes) override;
     std::string readAll() override;
@@ -49,6 +50,7 @@ private:
     std::string data_;  // line data taken out of the Telnet stream, until read
     bool done_ = false; // failed or closed: nothing more is raised
     std::string failure_;  // why the connection failed
+    bool refused_ = false;  // the server does not offer RFC 2217
 };
 
 }  // namespace serial

@@ -26,6 +26,10 @@ public:
     // description, which is then the loss's report; onFailed follows all the same.
     virtual bool gone() const = 0;
 
+    // Whether the failure would come again on every new connection, as when the server
+    // refuses what the address asks of it: the port does not try again.
+    virtual bool permanent() const { return false; }
+
     // Applies line settings; before onConnected they are kept for the connection. Throws
     // SerialError and keeps the settings as they were when the device refuses them.
     virtual void applySettings(const LineSettings& settings) = 0;

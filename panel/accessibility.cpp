@@ -114,28 +114,33 @@ public:
         return -1;
     }
 
-    // Notes a change of the text; true when it is the first since the label last told. The text
-    // as it stood before: `old` when the change replaced it, its first `position` characters
-    // when the change appended to it.
-    bool noteReplaced(std::string&& old) {
+    // Notes a change of the text. The text as it stood before: `old` when the change replaced
+    // it, its first `position` characters when the change appended to it.
+    void noteReplaced(std::string&& old) {
         switch (pending_) {
             case Pending::Nothing: before_ = std::move(old); break;
             case Pending::Appended: before_ = std::move(old); before_.resize(appendedFrom_); break;
-            case Pending::Replaced: return false;  // `before_` is older still
+            case Pending::Replaced:
+                return;  // `before_` is older still
         }
         pending_ = Pending::Replaced;
-        return true;
     }
-    bool noteAppended(std::size_t position) {
-        if (pending_ != Pending::Nothing) return false;
+    void noteAppended(std::size_t position) {
+        if (pending_ != Pending::Nothing) return;
         pending_ = Pending::Appended;
         appendedFrom_ = position;
+    }
+    // Whether the noted changes are now to be told, and were not already due.
+    bool due() {
+        if (pending_ == Pending::Nothing || due_) return false;
+        due_ = true;
         return true;
     }
 
     // Tells what changed since the first noted change: the name, then the text. Appends alone
     // are told as the one piece they added, so that no event carries the text again.
     void tell() {
+        due_ = false;
         const std::string& now = label().text();
         const Pending pending = std::exchange(pending_, Pending::Nothing);
         const std::string before = std::move(before_);
@@ -163,6 +168,7 @@ private:
 
     enum class Pending { Nothing, Appended, Replaced };
     Pending pending_ = Pending::Nothing;
+    bool due_ = false;  // to be told at the next pass
     std::size_t appendedFrom_ = 0;
     std::string before_;
 };
@@ -288,14 +294,23 @@ void tellLater(PanelLabel& label) {
 
 }  // namespace
 
-void announceReplaced(PanelLabel& label, std::string&& old) {
+void announceReplaced(PanelLabel& label, std::string&& old, bool held) {
     PanelLabelAccessible* iface = interfaceOf(label);
-    if (iface && iface->noteReplaced(std::move(old))) tellLater(label);
+    if (!iface) return;
+    iface->noteReplaced(std::move(old));
+    if (!held && iface->due()) tellLater(label);
 }
 
-void announceAppended(PanelLabel& label, std::size_t position) {
+void announceAppended(PanelLabel& label, std::size_t position, bool held) {
     PanelLabelAccessible* iface = interfaceOf(label);
-    if (iface && iface->noteAppended(position)) tellLater(label);
+    if (!iface) return;
+    iface->noteAppended(position);
+    if (!held && iface->due()) tellLater(label);
+}
+
+void announceHeld(PanelLabel& label) {
+    PanelLabelAccessible* iface = interfaceOf(label);
+    if (iface && iface->due()) tellLater(label);
 }
 
 }  // namespace panel

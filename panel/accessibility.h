@@ -37,9 +37,12 @@ void describeControls(QWidget& form);
 
 // A label's changes, for accessibilityActive() only: its text replaced (`old` is what it
 // was), or grown by appendText from `position` on. They are announced once per pass of the
-// event loop, after the handler that made them; text that was only appended is announced as
-// the piece it added, so that a reply arriving byte by byte costs no more than its bytes.
-void announceReplaced(PanelLabel& label, std::string&& old);
-void announceAppended(PanelLabel& label, std::size_t position);
+// event loop, after the handler that made them, as their net change since the label last
+// told; text that was only appended is announced as the piece it added, so that a reply
+// arriving in pieces costs no more than its bytes. A `held` change waits to be announced
+// until a later change that is not held, or announceHeld().
+void announceReplaced(PanelLabel& label, std::string&& old, bool held);
+void announceAppended(PanelLabel& label, std::size_t position, bool held);
+void announceHeld(PanelLabel& label);
 
 }  // namespace panel

@@ -181,21 +181,27 @@ PanelLabel::PanelLabel(std::uint32_t back, std::uint32_t text, Align align, bool
     }
 }
 
-void PanelLabel::setText(std::string text) {
+void PanelLabel::setText(std::string text, Announce announce) {
     if (text == text_) return;
     std::string old = std::exchange(text_, std::move(text));
     ++generation_;
     update();
-    if (accessibilityActive()) announceReplaced(*this, std::move(old));
+    if (accessibilityActive()) announceReplaced(*this, std::move(old), announce == Announce::Held);
 }
 
-void PanelLabel::appendText(std::string_view more) {
+void PanelLabel::appendText(std::string_view more, Announce announce) {
     if (more.empty()) return;
     const bool wasVisible =
         text_.size() < static_cast<std::size_t>(std::max(1, contentsRect().width()));
     text_.append(more);
     if (wasVisible) update();
-    if (accessibilityActive()) announceAppended(*this, text_.size() - more.size());
+    if (accessibilityActive()) {
+        announceAppended(*this, text_.size() - more.size(), announce == Announce::Held);
+    }
+}
+
+void PanelLabel::announceHeld() {
+    if (accessibilityActive()) panel::announceHeld(*this);
 }
 
 PanelLabel::Drawn PanelLabel::drawn() const {

@@ -63,9 +63,16 @@ class PanelLabel : public QFrame {
 public:
     PanelLabel(std::uint32_t back, std::uint32_t text, Align align, bool border, QWidget* parent);
 
+    // When assistive technology is told of a write: after the handler (Now), or once a later
+    // write is told or announceHeld() is called (Held: a reply still arriving, so that a
+    // listener hears it once, not once per byte). The accessible name is the text at all times.
+    enum class Announce { Now, Held };
+
     const std::string& text() const { return text_; }
-    void setText(std::string text);
-    void appendText(std::string_view more);
+    void setText(std::string text, Announce announce = Announce::Now);
+    void appendText(std::string_view more, Announce announce = Announce::Now);
+    // Tells the held writes, as their net change, after the handler.
+    void announceHeld();
 
     // Changes with every write other than appendText, so a writer that appends can tell
     // whether the text is still the one it wrote.

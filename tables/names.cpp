@@ -99,8 +99,10 @@ std::vector<NamedButton> namedButtons(const models::Model& model) {
     named.reserve(entries.size());
     for (Entry& entry : entries) {
         std::string name = nameWords(entry.control->caption);
+        const std::string_view title = groupTitle(*entry.control, entry.group);
+        entry.named.caption = entry.control->caption;
+        entry.named.title = title;
         if (captions[entry.control->caption] > 1) {
-            const std::string_view title = groupTitle(*entry.control, entry.group);
             if (title.empty()) {
                 throw std::logic_error(std::string(entry.control->name) +
                                        ": its caption is not unique and its group has no title");

@@ -14,6 +14,10 @@ namespace panel {
 struct NamedButton {
     std::string name;
     std::string_view control;
+    // What the window shows: the button's caption, and the title of its group ("" where the
+    // group has none), as in "VOL" "+" or "FAN SPEED" "MAX".
+    std::string_view caption;
+    std::string_view title;
     const ButtonRow* button = nullptr;
     const HoldKeyRow* holdKey = nullptr;
 

@@ -88,6 +88,9 @@ class StampingPort final : public serial::SerialPort {
         inner_->onLost = [this](const std::string& d) {
             if (onLost) onLost(d);
         };
+        inner_->onReady = [this] {
+            if (onReady) onReady();
+        };
     }
 
     void setCommPort(int n) override { inner_->setCommPort(n); }

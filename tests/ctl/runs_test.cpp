@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -342,6 +343,23 @@ TEST(CtlRuns, SeveralPortsRunAtOnceAndPrintInTheirOrder) {
     std::vector<std::string> expected(9, "/dev/ttyUSB0");
     expected.resize(18, "/dev/ttyUSB1");
     EXPECT_EQ(ports, expected) << f.out.str();
+}
+
+// COMn is assigned as for the panel; what the settings file holds that is never read is said
+// first, where a port is COMn.
+TEST(CtlRuns, SettingsFileLinesThatAreNotReadAreToldOnStandardError) {
+    QTemporaryDir config;
+    QFile file(config.filePath("ports.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("com1=/dev/ttyUSB1\n[ports]\n2=x\n") > 0);
+    file.close();
+    for (const char* port : {"com1", "/dev/ttyUSB1"}) {
+        Fixture f;
+        f.surroundings.port.assignment.settingsFile = file.fileName().toStdString();
+        EXPECT_EQ(f.runBatch({"--port", port, "send", "C00"}), 0);
+        EXPECT_EQ(f.writes().at(0).second, "/dev/ttyUSB1 C00");
+        EXPECT_EQ(f.err.str().find(file.fileName().toStdString() + " has lines that are not read:\n  [ports]"),
+                  *port == 'c' ? 0 : std::string::npos);
+    }
 }
 
 TEST(CtlRuns, ExitStatusSaysTheWorstThatHappened) {

@@ -34,6 +34,7 @@ public:
     CountingPort() {
         inner_.onComm = [this] { if (onComm) onComm(); };
         inner_.onLost = [this](const std::string& d) { if (onLost) onLost(d); };
+        inner_.onReady = [this] { if (onReady) onReady(); };
     }
     void setCommPort(int n) override { inner_.setCommPort(n); }
     int commPort() const override { return inner_.commPort(); }
@@ -48,6 +49,7 @@ public:
     std::string input() override { return inner_.input(); }
     int commEvent() const override { return inner_.commEvent(); }
     std::string devicePath() const override { return inner_.devicePath(); }
+    bool reconnecting() const { return inner_.reconnecting(); }
 
     long commands = 0;
 
@@ -87,14 +89,16 @@ std::string secondProgramOpens(bool unprivileged) {
     return result.get();
 }
 
-// How the panel reaches the simulator's device: directly, or through ser2net on 127.0.0.1.
-enum class Via { Device, RawTcp, Rfc2217 };
+// How the panel reaches the simulator's device: directly, or through ser2net on 127.0.0.1 (its
+// Telnet port without RFC 2217 given an rfc2217:// address, for the refusal).
+enum class Via { Device, RawTcp, Rfc2217, TelnetAsRfc2217 };
 
 std::string nameOf(const ::testing::TestParamInfo<Via>& info) {
     switch (info.param) {
         case Via::Device: return "Device";
         case Via::RawTcp: return "RawTcp";
         case Via::Rfc2217: return "Rfc2217";
+        case Via::TelnetAsRfc2217: return "TelnetAsRfc2217";
     }
     return "";
 }
@@ -109,7 +113,9 @@ protected:
         std::string device = link_.string();
         if (via != Via::Device && !sim_support::Ser2net::program().empty()) {
             ser2net_.emplace(link_.string());
-            device = via == Via::RawTcp ? ser2net_->rawAddress() : ser2net_->rfc2217Address();
+            device = via == Via::RawTcp           ? ser2net_->rawAddress()
+                     : via == Via::TelnetAsRfc2217 ? ser2net_->telnetAsRfc2217Address()
+                                                   : ser2net_->rfc2217Address();
         }
         qputenv("PROJECTOR_COM1", QByteArray::fromStdString(device));
         auto owned = std::make_unique<CountingPort>();
@@ -408,6 +414,24 @@ TEST_P(Rfc2217Route, SpeedChosenInThePanelReachesTheDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, Rfc2217Route, ::testing::Values(Via::Rfc2217), nameOf);
+
+// ser2net's Telnet port without RFC 2217 refuses the COM-PORT-OPTION: valid Telnet, reported
+// once as what it is, and not tried again.
+class TelnetWithoutRfc2217 : public EndToEnd {
+protected:
+    TelnetWithoutRfc2217() : EndToEnd({}, Via::TelnetAsRfc2217) {}
+};
+
+TEST_F(TelnetWithoutRfc2217, IsReportedOnceWithTheAddressFormForItAndNotRetried) {
+    if (!ser2net_) GTEST_SKIP() << "ser2net is not installed (./go installs it)";
+    ASSERT_TRUE(waitFor([&] { return !warnings_.empty(); }));
+    const std::string told = ser2net_->telnetAsRfc2217Address() + ": the server does not offer RFC 2217";
+    EXPECT_EQ(warnings_[0].find(told), 0u) << warnings_[0];
+    EXPECT_NE(warnings_[0].find("socket://"), std::string::npos) << warnings_[0];
+    QTest::qWait(1500);  // a retry would be due after a second
+    EXPECT_EQ(warnings_.size(), 1u) << warnings_.back();
+    EXPECT_FALSE(port_->reconnecting());
+}
 
 // The other program's panel through ser2net.
 class Tr52OverRfc2217 : public EndToEnd {

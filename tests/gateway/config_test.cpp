@@ -63,7 +63,7 @@ TEST(Config, EveryKindOfMistakeIsNamedWithItsPlace) {
         {"", {"p.conf: no projector: add a section [NAME] with at least port = PORT"}},
         {"[a]\nport = COM1\nraw = 4001\nprot = 1\n",
          {"p.conf:4: [a] \"prot\" is no key of a projector (listen, port, model, speed, name, "
-          "pjlink, pjlink-password, raw, poll)"}},
+          "pjlink, pjlink-password, raw, poll, mqtt-prefix)"}},
         {"raw = 4001\n[a]\nport = COM1\nraw = 4001\n",
          {"p.conf:1: raw: a projector's key: put it in the projector's [NAME] section"}},
         {"[a]\nport = COM1\nraw = 4001\nmax-connections = 3\n",
@@ -99,6 +99,51 @@ TEST(Config, EveryKindOfMistakeIsNamedWithItsPlace) {
          {"p.conf:3: [a] pjlink-password: not a password PJLink can carry: 1 to 32 printable "
           "ASCII characters without spaces",
           "p.conf: [a] pjlink-password: no pjlink port to use it on"}},
+    };
+    for (const auto& [text, problems] : cases) EXPECT_EQ(problemsOf(text), problems) << text;
+}
+
+// The broker and its settings are daemon-wide; a projector may have MQTT alone; no two share
+// their topics' device.
+TEST(Config, TheMqttKeys) {
+    const gateway::Config c = gateway::parseConfigText(
+        "mqtt = mqtts://broker.example:8884\nmqtt-user = hall\nmqtt-password = pw\nmqtt-ca = /etc/ca.pem\n"
+        "mqtt-client-id = building-7\nmqtt-discovery-prefix = ha/\n[hall]\nport = COM1\nmqtt-prefix = a/b\n"
+        "[lab]\nport = COM2\n",
+        "p.conf");
+    EXPECT_TRUE(c.mqtt.tls);
+    EXPECT_EQ(c.mqtt.host, "broker.example");
+    EXPECT_EQ(c.mqtt.port, 8884);
+    EXPECT_EQ(c.mqtt.discoveryPrefix, "ha");
+    EXPECT_EQ(gateway::Config::mqttPrefixOf(c.projectors[0]), "a/b/");
+    EXPECT_EQ(gateway::Config::mqttPrefixOf(c.projectors[1]), "projector/lab/");
+    EXPECT_EQ(gateway::parseConfigText("mqtt = mqtt://[::1]\n[a]\nport = COM1\n", "p.conf").mqtt.port, 1883);
+
+    const std::string a = "[a]\nport = COM1\n";
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"mqtt = mqtt://u:p@host\n" + a,
+         {"p.conf:1: mqtt: \"mqtt://u:p@host\" is no broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] (the user "
+          "and password go in mqtt-user and mqtt-password)"}},
+        {"mqtt = tcp://host\n" + a, {"p.conf:1: mqtt: \"tcp://host\" is no broker: mqtt://HOST[:PORT] or "
+                                     "mqtts://HOST[:PORT] (the user and password go in mqtt-user and mqtt-password)"}},
+        {"mqtt-user = u\nmqtt-client-id = -x\n" + a,
+         {"p.conf:2: mqtt-client-id: \"-x\" is no client id: 1 to 64 letters, digits, \"-\", \"_\" or \".\", "
+          "starting with a letter or digit",
+          "p.conf: [a] no port to reach the projector by: give pjlink, raw or mqtt",
+          "p.conf: mqtt-user: no mqtt broker to use it on"}},
+        {"mqtt = mqtt://h\nmqtt-ca = /ca.pem\nmqtt-password = x\n" + a,
+         {"p.conf: mqtt-ca: the broker \"mqtt://h\" is not mqtts://",
+          "p.conf: mqtt-password: no mqtt-user to go with it"}},
+        {"mqtt = mqtt://h\n" + a + "mqtt-prefix = a/#\n[b]\nport = COM2\nmqtt-prefix = $SYS/\n",
+         {"p.conf:4: [a] mqtt-prefix: \"a/#\" is no topic prefix: 1 to 200 bytes of UTF-8 text without \"+\", "
+          "\"#\" or control characters, not beginning with \"$\" or \"/\" (such as building/hall/projector/)",
+          "p.conf:7: [b] mqtt-prefix: \"$SYS/\" is no topic prefix: 1 to 200 bytes of UTF-8 text without \"+\", "
+          "\"#\" or control characters, not beginning with \"$\" or \"/\" (such as building/hall/projector/)"}},
+        {"mqtt = mqtt://h\n" + a + "mqtt-prefix = x.y\n[b]\nport = COM2\nmqtt-prefix = x_y/\n",
+         {"p.conf: [b] mqtt-prefix: \"x_y/\" names the same device as [a]'s topics: give each projector a prefix "
+          "of its own"}},
+        {a + "mqtt-prefix = x\n", {"p.conf: [a] no port to reach the projector by: give pjlink, raw or mqtt",
+                                   "p.conf: [a] mqtt-prefix: no mqtt broker to use it on"}},
     };
     for (const auto& [text, problems] : cases) EXPECT_EQ(problemsOf(text), problems) << text;
 }
@@ -212,6 +257,8 @@ TEST(Config, SecretsOthersCanReadAreRefused) {
                                                    " holds a secret and can be read by others than "
                                                    "its owner (mode 0640): chmod go-rwx " +
                                                    conf.toStdString()});
+    write(conf, "mqtt = mqtt://h\nmqtt-user = u\nmqtt-password = s3cret\n[a]\nport = COM1\n", own | QFile::ReadOther);
+    EXPECT_EQ(invoke({"--config", conf}).problems.size(), 1u);
     // Without a secret the file may be read by all, as files in /etc are.
     write(conf, "[a]\nport = COM1\npjlink = 4352\n", own | QFile::ReadGroup | QFile::ReadOther);
     EXPECT_TRUE(invoke({"--config", conf}).invocation);

@@ -65,6 +65,11 @@ TEST(PortAssignment, EnvironmentThenFileThenTheAdaptersFoundThenTtyS) {
          "rfc2217://[::1]:2217",
          "/dev/ttyS1"},
         {"an empty variable counts as unset", {{"PROJECTOR_COM2", ""}}, "COM2=/dev/ttyACM0\n", {}, "/dev/ttyS0", "/dev/ttyACM0"},
+        {"the one port found is not COM2 too", {}, "", {kUart1}, "/dev/ttyS1", "/dev/ttyS0"},
+        {"COM2 passes over the port COM1 is assigned", {}, "COM1=/dev/ttyS0\n", {kFtdi, kUart0}, "/dev/ttyS0",
+         kFtdi.stableName},
+        {"COM1 passes over the port COM2 is assigned", {{"PROJECTOR_COM2", kFtdi.stableName}}, "", {kFtdi},
+         "/dev/ttyS0", kFtdi.stableName},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -79,6 +84,9 @@ TEST(PortAssignment, EnvironmentThenFileThenTheAdaptersFoundThenTtyS) {
 }
 
 TEST(PortAssignment, AnEmptyValueInTheFileIsAnError) {
+    Wiring twice;
+    twice.writeFile("COM1=/dev/ttyUSB0\ncom1=/dev/ttyUSB1\n");
+    EXPECT_THROW(serial::assignDevice(1, twice.assignment()), serial::SerialError);  // so is a second
     Wiring s;
     s.writeFile("COM1=\n");
     try {

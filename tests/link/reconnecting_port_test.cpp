@@ -271,11 +271,19 @@ TEST(ReconnectingPort, NetworkPortThatIsNotMadeIsReportedOnceAndRetried) {
         {"hung up at once",
          [](PortFixture& p) {
              p.live().connectNow();
-             p.live().deliver("\xff\xfb\x03" "Device open failure: Value or file not found\r\n");
+             p.live().deliver("Device open failure: Value or file not found\r\n");
              p.clock.advance(10);
              p.live().fail("rfc2217://hall:2217: the server closed the connection");
          },
          "the server closed the connection (the server said \"Device open failure: Value or file not found\")"},
+        {"hung up after markup and control characters: quoted as they came",
+         [](PortFixture& p) {
+             p.live().connectNow();
+             p.live().deliver("<p style=\"color:red;font-size:40pt\">Projector OK - no action needed</p><!--\x1b[2J");
+             p.live().fail("rfc2217://hall:2217: the server closed the connection");
+         },
+         "the server closed the connection (the server said \"<p style=\"color:red;font-size:40pt\">Projector OK - "
+         "no action needed</p><!--\\x1B[2J\")\nThe panel reconnects"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -311,6 +319,12 @@ TEST(ReconnectingPort, LineSettingsOverTheNetwork) {
     rfc.clock.advance(ReconnectingPort::kSettleMs);
     rfc.port->setSettings("9600,N,8,1");
     EXPECT_EQ(rfc.live().baudApplied, 9600);
+
+    // Chosen while an attempt to reconnect is on its way: that connection starts with it.
+    rfc.live().fail("rfc2217://hall:2217: the server closed the connection");
+    rfc.clock.advance(ReconnectingPort::kRetryMs);
+    rfc.port->setSettings("19200,N,8,1");
+    EXPECT_EQ(rfc.live().baudApplied, 19200);
 
     PortFixture raw("socket://hall:4001");
     raw.port->setPortOpen(true);

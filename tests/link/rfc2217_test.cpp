@@ -39,6 +39,7 @@ struct Case {
     bool fails = false;
     std::uint32_t baud = 0;
     bool started = true;
+    bool refused = false;
 };
 
 const std::string kLongSignature(Rfc2217Session::kMaxSubnegotiation - 2, 'x');
@@ -71,8 +72,8 @@ const Case kCases[] = {
      sb({COMPORT, 101, 0, 0, 0x25, 0x80}) + sb({COMPORT, 102, 8}) + sb({COMPORT, 103, 1}) +
      sb({COMPORT, 104, 1}) + sb({COMPORT, 105, 1}) + "00\r",
      "00\r", b({IAC, DONT, ECHO_}), false, 9600},
-    {"the server refusing COM-PORT fails",
-     b({IAC, DONT, COMPORT, 'A'}), "", "", true},
+    {"the server refusing COM-PORT is valid Telnet: the data goes on",
+     b({IAC, DONT, COMPORT, 'A'}), "A", "", false, 0, true, true},
     {"commands outside a subnegotiation are dropped",
      b({'A', IAC, NOP, IAC, GA, IAC, DM, IAC, BRK, IAC, IP, 'B', IAC, AO, IAC, AYT, IAC, EC,
         IAC, EL, IAC, SE, IAC, 17, 'C'}), "ABC", ""},
@@ -108,6 +109,7 @@ void expectCase(const Case& c, std::size_t piece) {
     EXPECT_EQ(reply, c.reply);
     EXPECT_EQ(!session.failure().empty(), c.fails) << session.failure();
     EXPECT_EQ(session.acknowledgedBaud(), c.baud);
+    EXPECT_EQ(session.comPortRefused(), c.refused);
 }
 
 TEST(Rfc2217Receive, EachCaseInOnePiece) {
@@ -126,14 +128,17 @@ TEST(Rfc2217Receive, StartBeginsAfreshAfterAFailure) {
     std::string data;
     std::string reply;
     session.start({19200, 8, 'N', 1});
-    session.receive(b({IAC, SB, COMPORT, 101, 0, 0, 0x25, 0x80, IAC, SE, IAC, DONT, COMPORT}), data,
-                    reply);
+    session.receive(b({IAC, SB, COMPORT, 101, 0, 0, 0x25, 0x80, IAC, SE, IAC, DONT, COMPORT, IAC,
+                       SB, COMPORT, 100}) + std::string(Rfc2217Session::kMaxSubnegotiation, 'x'),
+                    data, reply);
     ASSERT_FALSE(session.failure().empty());
+    ASSERT_TRUE(session.comPortRefused());
     session.start({9600, 8, 'N', 1});
     session.receive(b({IAC, DO, COMPORT, 'A'}), data, reply);
     EXPECT_EQ(session.failure(), "");
     EXPECT_EQ(session.acknowledgedBaud(), 0u);
     EXPECT_TRUE(session.comPortAgreed());
+    EXPECT_FALSE(session.comPortRefused());
     EXPECT_EQ(data, "A");
     EXPECT_EQ(reply, "");
 }

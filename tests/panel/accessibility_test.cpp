@@ -175,6 +175,9 @@ TEST(AccessibilityEvents, DisplaysAnnounceTheirChangesOncePerPassAndAppendedPiec
     p.port->receive("0");
     p.port->receive("\r");
     QCoreApplication::processEvents();
+    // A second reply in the same window: the piece it adds.
+    p.port->receive("1\r");
+    QCoreApplication::processEvents();
     // Timer4 clears the three, then STATUS is written and cleared again in one pass.
     p.clock.advance(1000);
     p.form->Label22->setText(" Stand by");
@@ -186,15 +189,15 @@ TEST(AccessibilityEvents, DisplaysAnnounceTheirChangesOncePerPassAndAppendedPiec
         {txd, NameChanged, 0, "", ""},
         {txd, TextUpdated, 0, "", " C R 0 CR "},
         {rxd, NameChanged, 0, "", ""},
-        {rxd, TextUpdated, 0, "", " 0 "},
-        {rxd, NameChanged, 0, "", ""},
-        {rxd, TextInserted, 3, "", "0 CR "},
+        {rxd, TextUpdated, 0, "", " 0 0 CR "},
         {status, NameChanged, 0, "", ""},
         {status, TextUpdated, 0, "", " Power ON"},
+        {rxd, NameChanged, 0, "", ""},
+        {rxd, TextInserted, 8, "", "1 CR "},
         {txd, NameChanged, 0, "", ""},
         {txd, TextUpdated, 0, " C R 0 CR ", ""},
         {rxd, NameChanged, 0, "", ""},
-        {rxd, TextUpdated, 0, " 0 0 CR ", ""},
+        {rxd, TextUpdated, 0, " 0 0 CR 1 CR ", ""},
         {status, NameChanged, 0, "", ""},
         {status, TextUpdated, 0, " Power ON", ""},
     };
@@ -205,6 +208,32 @@ TEST(AccessibilityEvents, DisplaysAnnounceTheirChangesOncePerPassAndAppendedPiec
     p.form.reset();
     QCoreApplication::processEvents();
     EXPECT_EQ(listener.events.size(), expected.size());
+}
+
+// A reply without a carriage return is heard once, when its window ends, not once per byte;
+// meanwhile RXD's name is its text, as automation reads it.
+TEST(AccessibilityEvents, ReplyThatDoesNotEndIsAnnouncedOnceItsWindowEnds) {
+    PanelFixture p;
+    p.form->sendCommand("CR9");  // STATUS shows the reply as it comes
+    QCoreApplication::processEvents();
+    Listener listener(p);
+    for (const char byte : std::string("01234")) {
+        p.port->receive(std::string(1, byte));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(p.form->Label12)->text(QAccessible::Name),
+                  QString::fromLatin1(p.rxd()));
+    }
+    p.clock.advance(499);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(listener.events.empty());
+    p.clock.advance(1);
+    QCoreApplication::processEvents();
+    using enum QAccessible::Event;
+    const QString shown = " 0 1 2 3 4 ";
+    EXPECT_EQ(listener.events, (std::vector<Told>{{p.form->Label12, NameChanged, 0, "", ""},
+                                                   {p.form->Label12, TextUpdated, 0, "", shown},
+                                                   {p.form->Label22, NameChanged, 0, "", ""},
+                                                   {p.form->Label22, TextUpdated, 0, "", shown}}));
 }
 
 }  // namespace

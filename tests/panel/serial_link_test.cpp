@@ -3,9 +3,12 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 
+#include "app/start.h"
 #include "tests/support/panel_fixture.h"
 
 using Op = FakePort::Op;
@@ -170,4 +173,52 @@ TEST(SerialLink, LostPortIsReportedOnceAndStopsTheRepetition) {
     p.clock.advance(1000);
     EXPECT_EQ(p.warnings.size(), 1u);
     QTest::mouseRelease(p.key("Command1"), Qt::LeftButton);
+
+    // Back and lost again and again (a server that accepts and hangs up 0.6 s later): no more
+    // boxes until the port has stayed up for a while.
+    std::vector<int> upMs(19, 600);
+    upMs.insert(upMs.end(), {Form1::kSteadyMs - 1, Form1::kSteadyMs});
+    std::vector<std::size_t> reports;
+    for (const int ms : upMs) {
+        p.port->onReady();
+        p.clock.advance(ms);
+        p.port->onLost("/dev/fake1: Input/output error");
+        reports.push_back(p.warnings.size());
+        p.clock.advance(1000);
+    }
+    std::vector<std::size_t> expected(20, 1);
+    expected.push_back(2);
+    EXPECT_EQ(reports, expected);
+}
+
+TEST(SerialLink, RefusedSpeedLeavesTheSpeedInForceSelected) {
+    PanelFixture p;
+    p.port->failOn(Op::SetSettings, "socket://hall:4001: the line settings of a raw TCP port are those set on the server.");
+    p.click("Command33");
+    p.click("Option10");
+    EXPECT_EQ(p.warnings.size(), 1u);
+    EXPECT_EQ(p.form->commSettings, "19200,N,8,1");
+    EXPECT_TRUE(p.form->Option9->isChecked());
+    EXPECT_FALSE(p.form->Option10->isChecked());
+}
+
+TEST(SerialLink, SettingsFileLinesThatAreNotReadAreToldAtStart) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath("ports.ini"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                file.write("COMI=/dev/ttyUSB0\n\x1b[2J=x\n[ports]\nCOM1=/dev/ttyUSB0\n") > 0);
+    file.close();
+    serial::PortAssignment assignment;
+    assignment.settingsFile = file.fileName().toStdString();
+    PanelFixture p(models::kTR27K, false);
+    startPanel(*p.form, assignment);
+    ASSERT_EQ(p.warnings.size(), 1u);
+    EXPECT_EQ(p.warnings[0], file.fileName().toStdString() +
+                                 " has lines that are not read:\n"
+                                 "  \"\\x1B[2J\": not a port name\n"
+                                 "  \"COMI\": not a port name\n"
+                                 "  [ports]: a section; the lines under it are not read (\"COM1\")\n"
+                                 "The file holds lines COM1=DEVICE and COM2=DEVICE, above any section; a "
+                                 "port it does not assign leads to its default device.");
+    EXPECT_TRUE(p.port->portOpen());
 }

@@ -76,6 +76,8 @@ Ser2net::Ser2net(const std::string& device) {
     rawPort_ = freePort();
     rfc2217Port_ = freePort();
     while (rfc2217Port_ == rawPort_) rfc2217Port_ = freePort();
+    telnetPort_ = freePort();
+    while (telnetPort_ == rawPort_ || telnetPort_ == rfc2217Port_) telnetPort_ = freePort();
     std::ofstream config(config_);
     // "local": no modem lines on a pseudo-terminal.
     config << "connection: &raw\n"
@@ -83,6 +85,9 @@ Ser2net::Ser2net(const std::string& device) {
            << "  connector: serialdev," << device << ",19200n81,local\n"
            << "connection: &rfc2217\n"
            << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << rfc2217Port_ << "\n"
+           << "  connector: serialdev," << device << ",19200n81,local\n"
+           << "connection: &telnet\n"
+           << "  accepter: telnet,tcp,127.0.0.1," << telnetPort_ << "\n"
            << "  connector: serialdev," << device << ",19200n81,local\n";
     config.close();
     start();
@@ -115,7 +120,7 @@ void Ser2net::start() {
         throw std::runtime_error("cannot start ser2net");
     }
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!(listening(rawPort_) && listening(rfc2217Port_))) {
+    while (!(listening(rawPort_) && listening(rfc2217Port_) && listening(telnetPort_))) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
@@ -144,7 +149,9 @@ void Ser2net::stop() {
     }
     pid_ = -1;
     // The ports are free again once nothing listens.
-    while (listening(rawPort_) || listening(rfc2217Port_)) std::this_thread::sleep_for(5ms);
+    while (listening(rawPort_) || listening(rfc2217Port_) || listening(telnetPort_)) {
+        std::this_thread::sleep_for(5ms);
+    }
 }
 
 }  // namespace sim_support

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # A program whose COM1 cannot be opened shows its warning box and goes on; a termination
-# signal while the box is up, before the main event loop runs, still ends it cleanly.
+# signal while the box is up still ends it cleanly.
 #   terminate-during-warning.sh PROGRAM
 # Exits 77 (skipped) where Xvfb or the X utilities are missing.
 set -euo pipefail
@@ -12,7 +12,7 @@ start_x
 PROJECTOR_COM1=/nonexistent/projector QT_QPA_PLATFORM=xcb "$program" >"$work/program.log" 2>&1 &
 pids+=($!)
 program_pid=$!
-# The box is titled with the program's name and is on screen while the load waits on it.
+# The box is titled with the program's name.
 box_up() {
     kill -0 "$program_pid" 2>/dev/null || fail "the program ended"
     window_named "$(basename "$program")"
