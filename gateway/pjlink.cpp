@@ -35,8 +35,12 @@ struct Reply {
     std::string value;
     std::optional<Error> error;
 };
-Reply is(std::string value) { return {std::move(value), std::nullopt}; }
-Reply fails(Error error) { return {{}, error}; }
+Reply is(std::string value) {
+    return {std::move(value), std::nullopt};
+}
+Reply fails(Error error) {
+    return {{}, error};
+}
 
 struct Facts {
     const StatusCache& status;
@@ -67,24 +71,30 @@ struct SetRow {
     bool refusedInTransition = false;
 };
 constexpr SetRow kSets[] = {
-    {"POWR", "1", {"Command17"}, true},         // POWER ON: C00
-    {"POWR", "0", {"Command18"}, true},         // POWER OFF: C01
-    {"AVMT", "11", {"Command21"}},              // NO SHOW ON: C0D
-    {"AVMT", "10", {"Command22"}},              // NO SHOW OFF: C0E
-    {"AVMT", "21", {"Command19"}},              // SOUND MUTE ON: C0B
-    {"AVMT", "20", {"Command20"}},              // SOUND MUTE OFF: C0C
+    {"POWR", "1", {"Command17"}, true},          // POWER ON: C00
+    {"POWR", "0", {"Command18"}, true},          // POWER OFF: C01
+    {"AVMT", "11", {"Command21"}},               // NO SHOW ON: C0D
+    {"AVMT", "10", {"Command22"}},               // NO SHOW OFF: C0E
+    {"AVMT", "21", {"Command19"}},               // SOUND MUTE ON: C0B
+    {"AVMT", "20", {"Command20"}},               // SOUND MUTE OFF: C0C
     {"AVMT", "31", {"Command21", "Command19"}},  // both on
     {"AVMT", "30", {"Command22", "Command20"}},  // both off
 };
 
 Reply powerState(const Facts& f) {
     switch (f.status.power()) {
-        case Power::On: return is("1");
-        case Power::Standby: return is("0");
-        case Power::Cooling: return is("2");
-        case Power::WarmUp: return is("3");
-        case Power::Fail: break;
-        case Power::Unknown: break;
+        case Power::On:
+            return is("1");
+        case Power::Standby:
+            return is("0");
+        case Power::Cooling:
+            return is("2");
+        case Power::WarmUp:
+            return is("3");
+        case Power::Fail:
+            break;
+        case Power::Unknown:
+            break;
     }
     return fails(Error::Failure);
 }
@@ -138,7 +148,9 @@ Reply inputList(const Facts&) {
     return is(list);
 }
 
-Reply name(const Facts& f) { return is(f.projector.name); }
+Reply name(const Facts& f) {
+    return is(f.projector.name);
+}
 
 // The maker's name as the window's caption begins with it.
 Reply maker(const Facts& f) {
@@ -146,7 +158,9 @@ Reply maker(const Facts& f) {
     return is(std::string(caption.substr(0, caption.find(' '))));
 }
 
-Reply model(const Facts& f) { return is(std::string(f.projector.model->name)); }
+Reply model(const Facts& f) {
+    return is(std::string(f.projector.model->name));
+}
 
 // "CR9"'s text, as the panel shows it, in the bytes PJLink carries.
 Reply otherInformation(const Facts& f) {
@@ -157,7 +171,9 @@ Reply otherInformation(const Facts& f) {
     return is(engine::shownBytes(reply, kMaxInformationBytes));
 }
 
-Reply classOne(const Facts&) { return is("1"); }
+Reply classOne(const Facts&) {
+    return is("1");
+}
 
 // The queries: the status queries an answer is made of (answered from the cache while fresh),
 // and how.
@@ -167,11 +183,16 @@ struct QueryRow {
     Reply (*answer)(const Facts&);
 };
 constexpr QueryRow kQueries[] = {
-    {"POWR", {"CR0"}, powerState},      {"INPT", {"CR1"}, inputNow},
-    {"AVMT", {"CRA"}, muteState},       {"ERST", {"CR0"}, errorStatus},
-    {"LAMP", {"CR3", "CR0"}, lamps},    {"INST", {}, inputList},
-    {"NAME", {}, name},                 {"INF1", {}, maker},
-    {"INF2", {}, model},                {"INFO", {"CR9"}, otherInformation},
+    {"POWR", {"CR0"}, powerState},
+    {"INPT", {"CR1"}, inputNow},
+    {"AVMT", {"CRA"}, muteState},
+    {"ERST", {"CR0"}, errorStatus},
+    {"LAMP", {"CR3", "CR0"}, lamps},
+    {"INST", {}, inputList},
+    {"NAME", {}, name},
+    {"INF1", {}, maker},
+    {"INF2", {}, model},
+    {"INFO", {"CR9"}, otherInformation},
     {"CLSS", {}, classOne},
 };
 
@@ -518,7 +539,11 @@ void PjlinkServer::answer(Connection& c, const std::string& text) {
     if (wasAwaiting && !c.taking) {
         const std::weak_ptr<Connection> weak = c.self;
         QMetaObject::invokeMethod(
-            this, [this, weak] { if (const auto c = weak.lock()) take(c); }, Qt::QueuedConnection);
+            this,
+            [this, weak] {
+                if (const auto c = weak.lock()) take(c);
+            },
+            Qt::QueuedConnection);
     }
 }
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 

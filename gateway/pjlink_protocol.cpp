@@ -13,7 +13,9 @@ bool hexDigit(char c) {
 }
 
 // Printable ASCII without the space: what a header is made of.
-bool headerChar(char c) { return c > ' ' && c < 0x7f; }
+bool headerChar(char c) {
+    return c > ' ' && c < 0x7f;
+}
 
 std::string_view withoutLineFeeds(std::string_view line) {
     while (!line.empty() && line.front() == '\n') line.remove_prefix(1);
@@ -32,10 +34,14 @@ Parsed invalid(std::string_view header, Error error) {
 
 std::string_view errorText(Error error) {
     switch (error) {
-        case Error::Undefined: return "ERR1";
-        case Error::Parameter: return "ERR2";
-        case Error::Unavailable: return "ERR3";
-        case Error::Failure: break;
+        case Error::Undefined:
+            return "ERR1";
+        case Error::Parameter:
+            return "ERR2";
+        case Error::Unavailable:
+            return "ERR3";
+        case Error::Failure:
+            break;
     }
     return "ERR4";
 }

@@ -48,12 +48,15 @@ using namespace std::chrono_literals;
 
 constexpr double kLineTimeUs = 4 * 10 * 1e6 / 19200;  // "C0D" CR at 19200 baud, 8N1
 
-double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double micros(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 double quantile(std::vector<double> v, double q) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
-    const auto rank = std::size_t(std::clamp<double>(std::ceil(q * double(v.size())), 1, double(v.size())));
+    const auto rank =
+        std::size_t(std::clamp<double>(std::ceil(q * double(v.size())), 1, double(v.size())));
     return v[rank - 1];
 }
 
@@ -108,7 +111,8 @@ class Connection {
                 fd_ = s;
             } else {
                 ::close(s);
-                if (Clock::now() > until) throw std::runtime_error("nothing listens on " + std::to_string(port));
+                if (Clock::now() > until)
+                    throw std::runtime_error("nothing listens on " + std::to_string(port));
                 std::this_thread::sleep_for(20ms);
             }
         }
@@ -156,7 +160,8 @@ class FarEnd {
   public:
     FarEnd() {
         fd_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd_ < 0 || ::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0) throw std::runtime_error("no pseudo-terminal");
+        if (fd_ < 0 || ::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0)
+            throw std::runtime_error("no pseudo-terminal");
         device = ::ptsname(fd_);
     }
     ~FarEnd() { ::close(fd_); }
@@ -221,16 +226,17 @@ struct Options {
 void report(const char* what, const std::vector<double>& target, const std::vector<double>& floor) {
     const double p50 = quantile(target, 0.5), p99 = quantile(target, 0.99);
     const double f50 = quantile(floor, 0.5), f99 = quantile(floor, 0.99);
-    std::printf("%-28s p50 %7.1f us  p99 %7.1f us   floor p50 %7.1f us  p99 %7.1f us   x%.2f / x%.2f\n", what,
-                p50, p99, f50, f99, p50 / f50, p99 / f99);
+    std::printf(
+        "%-28s p50 %7.1f us  p99 %7.1f us   floor p50 %7.1f us  p99 %7.1f us   x%.2f / x%.2f\n",
+        what, p50, p99, f50, f99, p50 / f50, p99 / f99);
 }
 
 void cacheBench(const Options& o, const std::string& directory) {
     const std::string link = directory + "/cache-device";
     sim_support::Simulator sim({PROJECTOR_SIM_PATH, "TR27K", link, {}});
     const int port = freePort(), floorPort = freePort();
-    Child daemon({PROJECTORD_PATH, "--port", link, "--pjlink", std::to_string(port), "--listen", "127.0.0.1",
-                  "--poll", "3600"});
+    Child daemon({PROJECTORD_PATH, "--port", link, "--pjlink", std::to_string(port), "--listen",
+                  "127.0.0.1", "--poll", "3600"});
     Child floor({BENCH_BARE_TCP_PATH, "answer", std::to_string(floorPort)});
     Connection target(port), bare(floorPort);
     // The first answer comes once the first poll has filled the cache.
@@ -259,8 +265,8 @@ void cacheBench(const Options& o, const std::string& directory) {
 void setBench(const Options& o) {
     FarEnd line, floorLine;
     const int port = freePort(), floorPort = freePort();
-    Child daemon({PROJECTORD_PATH, "--port", line.device, "--pjlink", std::to_string(port), "--listen", "127.0.0.1",
-                  "--poll", "3600"});
+    Child daemon({PROJECTORD_PATH, "--port", line.device, "--pjlink", std::to_string(port),
+                  "--listen", "127.0.0.1", "--poll", "3600"});
     Child floor({BENCH_BARE_TCP_PATH, "relay", std::to_string(floorPort), floorLine.device});
     Connection target(port), bare(floorPort);
     line.serve(500ms);  // the first poll
@@ -316,19 +322,22 @@ void manyBench(const Options& o, const std::string& directory) {
     const std::string link = directory + "/many-device";
     sim_support::Simulator sim({PROJECTOR_SIM_PATH, "TR27K", link, {}});
     const int port = freePort();
-    Child daemon({PROJECTORD_PATH, "--port", link, "--pjlink", std::to_string(port), "--listen", "127.0.0.1",
-                  "--max-connections", std::to_string(o.connections + 8)});
+    Child daemon({PROJECTORD_PATH, "--port", link, "--pjlink", std::to_string(port), "--listen",
+                  "127.0.0.1", "--max-connections", std::to_string(o.connections + 8)});
     std::vector<std::unique_ptr<Connection>> connections;
-    for (int i = 0; i < o.connections; ++i) connections.push_back(std::make_unique<Connection>(port));
+    for (int i = 0; i < o.connections; ++i)
+        connections.push_back(std::make_unique<Connection>(port));
     const long ticks0 = ticksOf(daemon.pid());
     const Clock::time_point start = Clock::now(), end = start + std::chrono::seconds(o.seconds);
     // Each connection asks once a second, the connections spread evenly over the second.
     std::vector<Clock::time_point> due(connections.size()), sent(connections.size());
     std::vector<bool> waiting(connections.size(), false);
-    for (std::size_t i = 0; i < due.size(); ++i) due[i] = start + std::chrono::microseconds(1s) * i / due.size();
+    for (std::size_t i = 0; i < due.size(); ++i)
+        due[i] = start + std::chrono::microseconds(1s) * i / due.size();
     std::vector<double> us;
     std::vector<std::string> wrong;
-    for (Clock::time_point now = start; now < end || std::ranges::count(waiting, true) > 0; now = Clock::now()) {
+    for (Clock::time_point now = start; now < end || std::ranges::count(waiting, true) > 0;
+         now = Clock::now()) {
         Clock::time_point next = end;
         for (std::size_t i = 0; i < connections.size(); ++i) {
             if (!waiting[i] && due[i] <= now && now < end) {
@@ -343,8 +352,10 @@ void manyBench(const Options& o, const std::string& directory) {
         for (std::size_t i = 0; i < connections.size(); ++i) {
             if (waiting[i]) fds.push_back({connections[i]->fd(), POLLIN, 0});
         }
-        const int timeout = int(std::max<long>(0, std::chrono::ceil<std::chrono::milliseconds>(next - now).count()));
-        if (::poll(fds.data(), fds.size(), fds.empty() ? timeout : std::min(timeout, 1000)) < 0) continue;
+        const int timeout = int(
+            std::max<long>(0, std::chrono::ceil<std::chrono::milliseconds>(next - now).count()));
+        if (::poll(fds.data(), fds.size(), fds.empty() ? timeout : std::min(timeout, 1000)) < 0)
+            continue;
         for (std::size_t i = 0, f = 0; i < connections.size(); ++i) {
             if (!waiting[i]) continue;
             if ((fds[f++].revents & POLLIN) == 0) continue;
@@ -358,10 +369,12 @@ void manyBench(const Options& o, const std::string& directory) {
     }
     const double cpu = double(ticksOf(daemon.pid()) - ticks0) / double(::sysconf(_SC_CLK_TCK)) /
                        std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("%d connections, POWR ? each second, %d s: %zu answers, %zu wrong; p50 %.1f us  p99 %.1f us  max %.1f us;"
-                " CPU %.2f %% of one core; peak RSS %ld KiB\n",
-                o.connections, o.seconds, us.size(), wrong.size(), quantile(us, 0.5), quantile(us, 0.99),
-                quantile(us, 1.0), 100 * cpu, peakRssKiB(daemon.pid()));
+    std::printf(
+        "%d connections, POWR ? each second, %d s: %zu answers, %zu wrong; p50 %.1f us  p99 %.1f "
+        "us  max %.1f us;"
+        " CPU %.2f %% of one core; peak RSS %ld KiB\n",
+        o.connections, o.seconds, us.size(), wrong.size(), quantile(us, 0.5), quantile(us, 0.99),
+        quantile(us, 1.0), 100 * cpu, peakRssKiB(daemon.pid()));
 }
 
 }  // namespace
@@ -371,20 +384,27 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const auto value = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : 0; };
-        if (a == "--iterations") o.iterations = value();
-        else if (a == "--rounds") o.rounds = value();
-        else if (a == "--connections") o.connections = value();
-        else if (a == "--seconds") o.seconds = value();
-        else if (a == "cache" || a == "set" || a == "many") o.parts.insert(a);
+        if (a == "--iterations")
+            o.iterations = value();
+        else if (a == "--rounds")
+            o.rounds = value();
+        else if (a == "--connections")
+            o.connections = value();
+        else if (a == "--seconds")
+            o.seconds = value();
+        else if (a == "cache" || a == "set" || a == "many")
+            o.parts.insert(a);
         else {
-            std::fprintf(stderr, "usage: bench_pjlink [--iterations N] [--rounds N] [--connections N] "
-                                 "[--seconds N] [cache|set|many]...\n");
+            std::fprintf(stderr,
+                         "usage: bench_pjlink [--iterations N] [--rounds N] [--connections N] "
+                         "[--seconds N] [cache|set|many]...\n");
             return 64;
         }
     }
     if (o.parts.empty()) o.parts = {"cache", "set", "many"};
     ::signal(SIGPIPE, SIG_IGN);
-    const std::string directory = std::filesystem::temp_directory_path() / ("bench-pjlink-" + std::to_string(::getpid()));
+    const std::string directory =
+        std::filesystem::temp_directory_path() / ("bench-pjlink-" + std::to_string(::getpid()));
     std::filesystem::create_directories(directory);
     try {
         if (o.parts.contains("cache")) cacheBench(o, directory);

@@ -64,8 +64,8 @@ struct Gateway {
     struct Options {
         std::string model = "TR27K";
         bool pjlink = false;
-        std::string password;         // PJLink's, handed over in a file
-        QStringList more;             // further options of projectord
+        std::string password;          // PJLink's, handed over in a file
+        QStringList more;              // further options of projectord
         std::vector<std::string> sim;  // further options of the simulator
     };
 
@@ -76,8 +76,9 @@ struct Gateway {
           sim(simulatorOptions(link, options.model, options.sim)),
           raw(freePort()),
           pjlink(options.pjlink ? freePort() : 0) {
-        QStringList arguments{"--port", QString::fromStdString(link.string()), "--model",
-                              QString::fromStdString(options.model), "--raw", QString::number(raw),
+        QStringList arguments{"--port",   QString::fromStdString(link.string()),
+                              "--model",  QString::fromStdString(options.model),
+                              "--raw",    QString::number(raw),
                               "--listen", "127.0.0.1"};
         if (pjlink) arguments << "--pjlink" << QString::number(pjlink);
         if (!options.password.empty()) {

@@ -2,13 +2,14 @@
 // of the fake projector line: the idle end, the answer by its deadline, a client that hangs
 // up, a client that speaks no PJLink. (The cache and what makes it stale are proved end to
 // end, row by row of the mapping.)
+#include "gateway/pjlink.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QTcpSocket>
 #include <QTest>
 
-#include "gateway/pjlink.h"
 #include "gateway/pjlink_protocol.h"
 #include "session/sends.h"
 #include "tests/support/fake_line.h"

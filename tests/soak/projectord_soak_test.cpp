@@ -30,7 +30,7 @@ class Controller {
         const std::string input = std::vector<std::string>{"11", "12", "21"}[index % 3];
         const std::string mute =
             std::vector<std::string>{"11", "10", "21", "20", "31", "30"}[index % 6];
-        commands_ = {"%1POWR ?", "%1INPT ?", "%1AVMT ?", "%1INPT " + input, "%1ERST ?",
+        commands_ = {"%1POWR ?", "%1INPT ?",       "%1AVMT ?", "%1INPT " + input, "%1ERST ?",
                      "%1LAMP ?", "%1AVMT " + mute, "%1INFO ?", "%1NAME ?"};
         QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { received(); });
         pause_.setSingleShot(true);
@@ -41,7 +41,7 @@ class Controller {
     void stop() { stopping_ = true; }
     bool idle() const { return !waiting_; }
 
-    std::vector<std::string> wrong;  // answers that are not their command's
+    std::vector<std::string> wrong;    // answers that are not their command's
     std::map<std::string, long> sets;  // "%1AVMT 31": how often it was answered OK
     long answered = 0;
     qint64 slowestMs = 0;
@@ -69,9 +69,12 @@ class Controller {
         next_ = (next_ + 1) % commands_.size();
         const std::string header = command.substr(0, 6);
         static const std::map<std::string, std::set<std::string>> kAnswers = {
-            {"%1POWR", {"1"}},           {"%1INPT", {"11", "12", "21"}},
-            {"%1AVMT", {"30", "11", "21", "31"}}, {"%1ERST", {"000000"}},
-            {"%1LAMP", {"1234 1"}},      {"%1INFO", {"TR27K SIM 1.00"}},
+            {"%1POWR", {"1"}},
+            {"%1INPT", {"11", "12", "21"}},
+            {"%1AVMT", {"30", "11", "21", "31"}},
+            {"%1ERST", {"000000"}},
+            {"%1LAMP", {"1234 1"}},
+            {"%1INFO", {"TR27K SIM 1.00"}},
             {"%1NAME", {"projector"}},
         };
         const bool set = command[7] != '?';

@@ -7,10 +7,16 @@
 #include "link/serial_port.h"
 
 FakeProjector::FakeProjector(VirtualClock& clock) : clock(clock) {
-    for (const auto& [query, reply] : std::map<std::string, std::string>{
-             {"CR0", "80"}, {"CR1", "1"}, {"CR4", "11"}, {"CR3", "01234"},
-             {"CR6", "035.0  38.5 041.2"}, {"CRA", "FF"}, {"CR9", "TR27K SIM"},
-             {"CR PRESSURE", "512"}, {"CR7", "01"}}) {
+    for (const auto& [query, reply] :
+         std::map<std::string, std::string>{{"CR0", "80"},
+                                            {"CR1", "1"},
+                                            {"CR4", "11"},
+                                            {"CR3", "01234"},
+                                            {"CR6", "035.0  38.5 041.2"},
+                                            {"CRA", "FF"},
+                                            {"CR9", "TR27K SIM"},
+                                            {"CR PRESSURE", "512"},
+                                            {"CR7", "01"}}) {
         script[query] = {{5, reply + "\r"}};
     }
 }
