@@ -296,9 +296,17 @@ TEST(ProjectordSoak, ControllersTheSharedLineAndProjectorctlFor60s) {
     ASSERT_GE(usage.size(), 10u);
     const auto [fewest, most] = std::ranges::minmax(usage | std::views::drop(2), {}, &Usage::fds);
     EXPECT_LE(most.fds - fewest.fds, 2) << "projectorctl's connection comes and goes";
+#ifndef __SANITIZE_ADDRESS__
+    // AddressSanitizer holds freed memory back for a while, so the resident set grows there
+    // whatever the daemon does; its leak check at the end (below) stands in for this.
     EXPECT_LE(usage.back().rssKiB - usage[2].rssKiB, 1024)
         << "RSS " << usage[2].rssKiB << " KiB at 15 s, " << usage.back().rssKiB
         << " KiB at the end";
+#endif
+    gateway.daemon.terminate();
+    ASSERT_TRUE(gateway.daemon.waitForFinished(10'000));
+    EXPECT_EQ(gateway.daemon.exitCode(), 0) << "a leak found at the end, or no clean end";
+
     std::string trace;
     for (const Usage& u : usage)
         trace += std::to_string(u.fds) + "/" + std::to_string(u.rssKiB) + " ";
