@@ -6,7 +6,8 @@
 #   ./go build                  install what is missing and build
 #   ./go test-sanitized         the whole suite built with AddressSanitizer and
 #                                UndefinedBehaviorSanitizer, in build-asan
-#   ./go fuzz [SECONDS]         run the fuzzers of the engine and the RFC 2217 codec, the
+#   ./go fuzz [SECONDS]         run the fuzzers of the engine, the RFC 2217 codec and the
+#                                gateway's client framing with PJLink's line parser, the
 #                                time split between them (default 300 s)
 #   ./go package                install what is missing, build the Debian package in
 #                                build-package and print its path
@@ -22,7 +23,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
           libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net
-          qt6-httpserver-dev qt6-websockets-dev libmosquitto-dev mosquitto mosquitto-clients
+          qt6-websockets-dev libmosquitto-dev mosquitto mosquitto-clients
           prometheus chromium nodejs python3-jinja2 openssl python3-pyatspi at-spi2-core
           valgrind cutecom gtkterm)
 
@@ -67,9 +68,9 @@ run_tests() {
     build
     export QT_QPA_PLATFORM=offscreen
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)" --timeout 300
-    echo "Fuzzing the engine and the RFC 2217 codec for ${FUZZ_SECONDS:-30} s"
+    echo "Fuzzing the engine, the RFC 2217 codec and the gateway's framing for ${FUZZ_SECONDS:-30} s"
     fuzz/run.sh "${FUZZ_SECONDS:-30}" >build-fuzz.log 2>&1 || { tail -n 40 build-fuzz.log; exit 1; }
-    grep -E 'stat::number_of_executed_units|Done' build-fuzz.log | tail -n 4
+    grep -E 'stat::number_of_executed_units|Done' build-fuzz.log | tail -n 6
     tests/install/check-package.sh
 }
 

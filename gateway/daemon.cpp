@@ -4,6 +4,7 @@
 
 #include "gateway/http_front.h"
 #include "gateway/mqtt_device.h"
+#include "gateway/pjlink.h"
 #include "gateway/shared_line.h"
 
 namespace gateway {
@@ -34,6 +35,11 @@ Daemon::Daemon(Config config, Line::Context context, Log log, std::string versio
             auto raw = std::make_unique<SharedLine>(*line, config_, log_);
             Listener* listener = &raw->listener();
             frontEnds_.push_back({index, "raw", std::move(raw), listener});
+        }
+        if (p.pjlink) {
+            auto pjlink = std::make_unique<PjlinkServer>(*line, config_, *context.surroundings.timers, log_);
+            Listener* listener = &pjlink->listener();
+            frontEnds_.push_back({index, "pjlink", std::move(pjlink), listener});
         }
         if (config_.mqtt.enabled()) {
             auto mqtt = std::make_unique<MqttDevice>(*line, config_, *context.surroundings.timers, log_, version);

@@ -2,6 +2,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <stdexcept>
 
 #include "gateway/config.h"
@@ -98,6 +99,23 @@ void Listener::accept(QTcpServer& server) {
             socket->deleteLater();
         }
     }
+}
+
+void closeWhenSent(QTcpSocket& socket, const QObject* receiver) {
+    socket.disconnect(receiver);
+    QTcpSocket* s = &socket;
+    // One that has hung up already is let go at once: until its socket is gone it counts
+    // against the listener's bound.
+    if (s->state() == QAbstractSocket::UnconnectedState) {
+        s->deleteLater();
+        return;
+    }
+    QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+    QTimer::singleShot(kClosingMs, s, [s] {
+        s->abort();
+        s->deleteLater();
+    });
+    s->disconnectFromHost();
 }
 
 }  // namespace gateway

@@ -57,4 +57,10 @@ class Listener final : public QObject {
     long refusedSinceFull_ = 0;  // connections refused since the bound was reached
 };
 
+// Ends a connection the daemon is done with: what was written to it still goes out, then it
+// closes and is deleted; a peer that takes nothing is cut off after kClosingMs. Its signals no
+// longer reach `receiver`.
+inline constexpr int kClosingMs = 5000;
+void closeWhenSent(QTcpSocket& socket, const QObject* receiver);
+
 }  // namespace gateway

@@ -1,7 +1,6 @@
 #include "gateway/shared_line.h"
 
 #include <QTcpSocket>
-#include <QTimer>
 
 #include "gateway/line.h"
 #include "session/sends.h"
@@ -13,8 +12,6 @@ namespace {
 // Bytes taken from a connection at a time; what a client sends beyond them waits in the
 // system, which slows a flooding client down.
 constexpr qint64 kReadChunk = 16 * 1024;
-// How long a closing connection may take to hand over what was written to it.
-constexpr int kClosingMs = 5000;
 
 }  // namespace
 
@@ -22,7 +19,7 @@ struct SharedLine::Connection {
     QTcpSocket* socket = nullptr;  // a child of the shared line; deleted once removed
     std::unique_ptr<Client> client;
     std::string peer;
-    std::string buffer;  // received, not yet a whole command
+    LineFramer framer{kMaxCommandBytes};
     bool toldFull = false;
     bool ended = false;
 };
@@ -77,33 +74,31 @@ void SharedLine::accepted(QTcpSocket* socket) {
 
 void SharedLine::take(Connection& c, bool leaving) {
     while (!c.ended && c.client) {
-        const std::size_t cr = c.buffer.find('\r');
-        if (cr != std::string::npos) {
-            if (c.client->full() && !leaving) {
-                if (!c.toldFull) {
-                    c.toldFull = true;
-                    log_(what_ + ": " + c.peer + " has " + std::to_string(c.client->waiting()) +
-                         " commands waiting for the line: not read until they have gone out");
-                }
-                return;
+        if (c.client->full() && !leaving) {
+            if (!c.toldFull) {
+                c.toldFull = true;
+                log_(what_ + ": " + c.peer + " has " + std::to_string(c.client->waiting()) +
+                     " commands waiting for the line: not read until they have gone out");
             }
-            std::string code = c.buffer.substr(0, cr);
-            c.buffer.erase(0, cr + 1);
-            // The answer never comes once the client has left, which it does with `c`.
-            c.client->submit({session::codeSend(std::move(code))}, [this, &c](const Answer& a) {
-                if (!a.outcome.reply.empty()) reply(c, a.outcome.reply);
-            });
-            continue;
+            return;
         }
-        if (c.buffer.size() > kMaxCommandBytes) {
+        std::optional<LineFramer::Line> command = c.framer.next();
+        if ((command && command->overlong) || (!command && c.framer.overflowing())) {
             end(c, "more than " + std::to_string(kMaxCommandBytes) +
                        " bytes without a carriage return");
             return;
         }
-        const qint64 room = qint64(kMaxCommandBytes + 1 - c.buffer.size());
-        const QByteArray more = c.socket->read(std::min(room, kReadChunk));
+        if (command) {
+            // The answer never comes once the client has left, which it does with `c`.
+            c.client->submit({session::codeSend(std::move(command->text))},
+                             [this, &c](const Answer& a) {
+                                 if (!a.outcome.reply.empty()) reply(c, a.outcome.reply);
+                             });
+            continue;
+        }
+        const QByteArray more = c.socket->read(kReadChunk);
         if (more.isEmpty()) return;
-        c.buffer.append(more.constData(), std::size_t(more.size()));
+        c.framer.feed(std::string_view(more.constData(), std::size_t(more.size())));
     }
 }
 
@@ -122,21 +117,7 @@ void SharedLine::end(Connection& c, const std::string& why) {
     if (!why.empty()) log_(what_ + ": " + c.peer + " closed: " + why);
     // What it handed over still goes out in its turn; the answers go to no one.
     c.client.reset();
-    QTcpSocket* socket = c.socket;
-    socket->disconnect(this);
-    // What was written goes out before the connection closes; a peer that takes nothing is
-    // cut off after a while. One that has hung up already is let go at once: until its socket
-    // is gone it counts against the listener's bound.
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-    } else {
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(kClosingMs, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        socket->disconnectFromHost();
-    }
+    closeWhenSent(*c.socket, this);
     // Removed from the event loop: this may run inside the connection's own notification.
     QMetaObject::invokeMethod(
         this,

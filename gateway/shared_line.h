@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gateway/config.h"
+#include "gateway/line_framer.h"
 #include "gateway/listener.h"
 #include "gateway/log.h"
 

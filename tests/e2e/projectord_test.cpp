@@ -6,115 +6,15 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
-#include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
-#include <filesystem>
 
 #include "app/form1.h"
-#include "panel/widgets.h"
 #include "link/reconnecting_port.h"
-#include "tests/support/simulator.h"
+#include "panel/widgets.h"
+#include "tests/e2e/gateway_fixture.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using sim_support::Simulator;
-
-int freePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-bool waitFor(const std::function<bool()>& done, int ms = 5000) { return QTest::qWaitFor(done, ms); }
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.push_back(text.substr(at, end - at));
-    return lines;
-}
-
-// The simulator behind a stable link, and projectord holding it with a shared line on a free
-// port of 127.0.0.1.
-struct Gateway {
-    explicit Gateway(const std::string& model = "TR27K")
-        : link(std::filesystem::temp_directory_path() /
-               ("projectord-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(serial++))),
-          sim(Simulator::Options{PROJECTOR_SIM_PATH, model, link.string(), {"--warmup", "0", "--cooldown", "0"}}),
-          raw(freePort()) {
-        daemon.start(QStringLiteral(PROJECTORD_PATH),
-                     {"--port", QString::fromStdString(link.string()), "--model", QString::fromStdString(model),
-                      "--raw", QString::number(raw), "--listen", "127.0.0.1"});
-        EXPECT_TRUE(logSays("started")) << log;
-    }
-    ~Gateway() {
-        daemon.terminate();
-        if (!daemon.waitForFinished(5000)) daemon.kill();
-        daemon.waitForFinished();
-    }
-
-    bool logSays(const std::string& text, int ms = 5000) {
-        return waitFor(
-            [&] {
-                log += daemon.readAllStandardError().toStdString();
-                return log.find(text) != std::string::npos;
-            },
-            ms);
-    }
-    QString rawPort() const { return QStringLiteral("socket://127.0.0.1:%1").arg(raw); }
-
-    static inline int serial = 0;
-    std::filesystem::path link;
-    Simulator sim;
-    int raw;
-    QProcess daemon;
-    std::string log;
-};
-
-struct Finished {
-    int status = -1;
-    std::string out, err;
-};
-
-Finished finish(QProcess& p) {
-    Finished f;
-    if (p.state() != QProcess::NotRunning) p.waitForFinished(30'000);
-    if (p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit) f.status = p.exitCode();
-    f.out = p.readAllStandardOutput().toStdString();
-    f.err = p.readAllStandardError().toStdString();
-    return f;
-}
-
-Finished projectorctl(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(PROJECTORCTL_PATH), arguments);
-    return finish(p);
-}
-
-// A raw client of the shared line.
-struct RawClient {
-    explicit RawClient(int port) {
-        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
-        EXPECT_TRUE(socket.waitForConnected(3000));
-    }
-    void send(const std::string& bytes) { socket.write(bytes.data(), qint64(bytes.size())); }
-    bool receive(std::size_t bytes, int ms = 5000) {
-        return waitFor(
-            [&] {
-                got += socket.readAll().toStdString();
-                return got.size() >= bytes;
-            },
-            ms);
-    }
-    bool closed(int ms = 3000) {
-        return waitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, ms);
-    }
-    QTcpSocket socket;
-    std::string got;
-};
+using namespace e2e;
 
 TEST(ProjectordEndToEnd, ProjectorctlThroughTheSharedLineForBothModels) {
     for (const std::string model : {"TR27K", "TR52"}) {

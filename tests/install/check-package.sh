@@ -9,6 +9,8 @@
 #     ends each with SIGTERM and expects exit status 0;
 #   - runs the installed projectorctl on such a pseudo-terminal (no reply: exit status 1),
 #     checks that it links no widget or GUI library, and runs its bash completion;
+#   - checks projectord's example configuration, starts it on such a pseudo-terminal and ends
+#     it with SIGTERM, and measures its service's exposure with systemd-analyze;
 #   - purges the package and checks that none of its files remain.
 # Runs only as root with a working apt, and not when PANEL_TEST_INSTALL=0; otherwise it says
 # why it skips and succeeds. It leaves the machine as it found it, also when a check fails.
@@ -101,7 +103,9 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root"
 expected=(usr/share/doc/$package/copyright usr/share/doc/$package/changelog.gz
           $module usr/bin/projectorctl usr/share/man/man1/projectorctl.1.gz
-          usr/share/bash-completion/completions/projectorctl)
+          usr/share/bash-completion/completions/projectorctl
+          usr/bin/projectord usr/share/man/man8/projectord.8.gz
+          usr/share/doc/$package/examples/projectord.conf usr/lib/systemd/system/projectord.service)
 for program in "${programs[@]}"; do
     id=io.github.projectorpanel.${program,,}
     expected+=(usr/bin/$program usr/share/man/man1/$program.1.gz
@@ -114,7 +118,7 @@ if ! diff -u "$work/expected" "$work/contents" >"$work/contents.diff"; then
     cat "$work/contents.diff" >&2
     fail "the package does not hold exactly the expected files"
 fi
-for program in "${programs[@]}" projectorctl; do
+for program in "${programs[@]}" projectorctl projectord; do
     [ -x "$root/usr/bin/$program" ] || fail "usr/bin/$program is not executable"
 done
 bad_modes=$(cd "$root" && find . \( -type f ! -path './usr/bin/*' -perm /0133 \) -o \( -path './usr/bin/*' ! -perm 0755 \) -o \( -type d ! -perm 0755 \))
@@ -162,6 +166,22 @@ for program in "${programs[@]}"; do
 done
 pass "changelog and AppStream releases: $version of $release_date"
 
+# The service: started only where the configuration exists, not as root, sandboxed.
+unit=$root/usr/lib/systemd/system/projectord.service
+for setting in ConditionPathExists=/etc/projectord.conf DynamicUser=yes SupplementaryGroups=dialout \
+               "ExecStart=/usr/bin/projectord --config \${CREDENTIALS_DIRECTORY}/projectord.conf"; do
+    grep -qxF "$setting" "$unit" || fail "projectord.service lacks $setting"
+done
+if command -v systemd-analyze >/dev/null; then
+    exposure=$(systemd-analyze security --offline=true --no-pager "$unit" 2>/dev/null |
+        sed -n 's/.*Overall exposure level for projectord.service: \([0-9.]*\).*/\1/p')
+    [ -n "$exposure" ] || fail "systemd-analyze security gave no exposure level for projectord.service"
+    awk -v e="$exposure" 'BEGIN { exit !(e <= 2.0) }' || fail "projectord.service is exposed $exposure (at most 2.0)"
+    pass "projectord.service: conditional on /etc/projectord.conf, a dynamic user in dialout, exposure $exposure"
+else
+    echo "  (systemd-analyze not installed: the service's exposure is not measured)"
+fi
+
 if command -v appstreamcli >/dev/null; then
     appstreamcli validate-tree --no-net "$root" || fail "appstreamcli validate-tree"
     pass "appstreamcli validate-tree"
@@ -200,10 +220,12 @@ pass "apt-get install: $(wc -l <"$work/installed-files") files in place"
 cc -std=c11 -Wall -Wextra -O1 -o "$work/pty-holder" tests/install/pty-holder.c || fail "building the pty holder"
 mkdir -m 0700 "$work/home" "$work/runtime"
 
-# Starts the installed program on a fresh pseudo-terminal, waits until it has the device
-# open, ends it with SIGTERM and checks that it exits with status 0.
+# Starts the installed program on a fresh pseudo-terminal (its arguments after the first
+# with @DEVICE@ standing for the device), waits until it has the device open, ends it with
+# SIGTERM and checks that it exits with status 0.
 run_installed() {
     local program=$1 path=/usr/bin/$1 holder pid device opened=0 status
+    shift
     grep -qx "$path" "$work/installed-files" || fail "the package does not install $path"
 
     "$work/pty-holder" >"$work/pty-$program" &
@@ -219,7 +241,7 @@ run_installed() {
     # A clean environment: nothing of the build (library paths, Qt variables) leaks in.
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" \
         LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen PROJECTOR_COM1="$device" \
-        "$path" >"$work/$program.log" 2>&1 &
+        "$path" "${@//@DEVICE@/$device}" >"$work/$program.log" 2>&1 &
     pid=$!
     pids+=("$pid")
     for _ in $(seq $((open_timeout * 10))); do
@@ -299,6 +321,14 @@ for program in "${programs[@]}"; do
     run_installed "$program"
     run_installed_network "$program"
 done
+# projectord from its installed path: the example configuration is sound; with a device and
+# a shared line of its own it holds the device and ends on SIGTERM with 0.
+/usr/bin/projectord --check --config /usr/share/doc/$package/examples/projectord.conf >/dev/null ||
+    fail "projectord --check finds the example configuration wrong"
+run_installed projectord --port @DEVICE@ --raw $((20000 + RANDOM % 20000)) --listen 127.0.0.1
+if ldd /usr/bin/projectord | grep -E 'libQt6(Widgets|Gui)'; then
+    fail "projectord links a widget or GUI library"
+fi
 pids=()
 
 # projectorctl from its installed path, in the same clean environment: the device opens, the
@@ -342,6 +372,9 @@ while read -r path; do
 done <"$work/installed-files"
 [ ${#left[@]} -eq 0 ] || fail "left behind after the purge: ${left[*]}"
 [ ! -e /usr/share/doc/$package ] || fail "/usr/share/doc/$package is left behind"
+[ ! -e /etc/systemd/system/multi-user.target.wants/projectord.service ] &&
+    [ ! -L /etc/systemd/system/multi-user.target.wants/projectord.service ] ||
+    fail "projectord.service is still enabled after the purge"
 pass "apt-get remove --purge: none of the $(wc -l <"$work/installed-files") files remain"
 
 echo "install-check: $passed passed, 0 failed"

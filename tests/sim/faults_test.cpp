@@ -39,6 +39,9 @@ TEST(ControlLine, AcceptedLinesAndTheirValues) {
         {"state 28", Kind::State, false, 0x28, 0},
         {"state ff", Kind::State, false, 0xFF, 0},
         {"state 0", Kind::State, false, 0, 0},
+        {"input 4", Kind::Input, false, 4, 0},
+        {"signal off", Kind::Signal, false, 0, 0},
+        {"refuse on", Kind::Refuse, true, 0, 0},
         {"baud 9600", Kind::Baud, false, 9600, 0},
         {"count", Kind::Count, false, 0, 0},
         {"garbled", Kind::Garbled, false, 0, 0},
@@ -70,7 +73,7 @@ TEST(ControlLine, RejectedLinesSayWhy) {
           // Beyond the bounds: one hour of delay or gap (added to the clock), 10 MB/s.
           "delay 3600001", "delay 9223372036854775807", "split 1 3600001",
           "split 1 9223372036854775807", "read-rate 10000001", "read-rate -1", "read-rate on",
-          "received 1"}) {
+          "received 1", "input 0", "input 5", "input", "signal", "refuse yes"}) {
         const auto parsed = parseControlLine(line);
         EXPECT_FALSE(parsed.command.has_value()) << "\"" << line << "\"";
         EXPECT_FALSE(parsed.error.empty()) << "\"" << line << "\"";

@@ -139,6 +139,24 @@ TEST(ProjectorState, MuteStateReadsFFInStandByAndComesBackWhenOn) {
     EXPECT_EQ(p.answer("CRA", 2000), "FF\r");
 }
 
+// What the projector's own keys and its surroundings do, which no command does: input mode 4,
+// no signal, commands locked.
+TEST(ProjectorState, InputFourNoSignalAndRefusal) {
+    auto p = makeProjector(Model::TR27K, 0, 0);
+    p.forceInput(4);
+    EXPECT_EQ(p.answer("CR1", 0), "4\r");
+    p.setSignal(false);
+    EXPECT_EQ(p.answer("CRA", 0), "FF\r") << "stand-by says nothing of the signal";
+    p.answer("C00", 0);
+    EXPECT_EQ(p.answer("CRA", 0), "80\r");
+    p.setRefusing(true);
+    EXPECT_EQ(p.answer("C0D", 0), "?\r");
+    EXPECT_EQ(p.answer("CR0", 0), "?\r");
+    p.setSignal(true);
+    p.setRefusing(false);
+    EXPECT_EQ(p.answer("CRA", 0), "00\r") << "a refused command takes no effect";
+}
+
 TEST(ProjectorQueries, FixedAnswers) {
     Projector::Options options;
     options.lampHours = 1234;

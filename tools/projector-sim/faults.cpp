@@ -66,11 +66,27 @@ ControlParse parseControlLine(std::string_view line) {
         return {make(plain.kind), {}};
     }
 
-    if (name == "noreply" || name == "noise") {
+    struct Switch {
+        std::string_view name;
+        Kind kind;
+    };
+    static constexpr Switch kSwitches[] = {{"noreply", Kind::NoReply},
+                                           {"noise", Kind::Noise},
+                                           {"signal", Kind::Signal},
+                                           {"refuse", Kind::Refuse}};
+    for (const auto& switched : kSwitches) {
+        if (name != switched.name) continue;
         const auto on = args == 1 ? parseSwitch(words[1]) : std::nullopt;
-        if (!on) return fail(name == "noreply" ? "noreply on|off" : "noise on|off");
-        auto command = make(name == "noreply" ? Kind::NoReply : Kind::Noise);
+        if (!on) return fail(std::string(switched.name) + " on|off");
+        auto command = make(switched.kind);
         command.on = *on;
+        return {command, {}};
+    }
+    if (name == "input") {
+        const auto value = args == 1 ? parseNumber(words[1]) : std::nullopt;
+        if (!value || *value < 1 || *value > 4) return fail("input N (1 to 4)");
+        auto command = make(Kind::Input);
+        command.first = *value;
         return {command, {}};
     }
     if (name == "delay") {

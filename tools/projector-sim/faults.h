@@ -37,6 +37,9 @@ struct ControlCommand {
         HangupAfter,  // hangup-after N (0: off)
         Plug,         // plug
         State,        // state HEX
+        Input,        // input N (1 to 4)
+        Signal,       // signal on|off
+        Refuse,       // refuse on|off
         Baud,         // baud RATE
         Count,        // count
         Client,       // client
@@ -46,8 +49,8 @@ struct ControlCommand {
         Quit,         // quit
     };
     Kind kind = Kind::Quit;
-    bool on = false;          // NoReply, Noise
-    std::int64_t first = 0;   // Delay, Split (bytes), HangupAfter, State, Baud, ReadRate
+    bool on = false;          // NoReply, Noise, Signal, Refuse
+    std::int64_t first = 0;   // Delay, Split (bytes), HangupAfter, State, Input, Baud, ReadRate
     std::int64_t second = 0;  // Split (gap)
 };
 

@@ -107,8 +107,8 @@ constexpr const char* kUsage =
     "  --seed N                seed of the noise generator (default 1)\n"
     "  --exit-on-stdin-eof     end when stdin reaches its end\n"
     "Control lines on stdin: noreply on|off, delay MS, split N GAP_MS, noise on|off, hangup,\n"
-    "hangup-after N, plug, state HEX, baud RATE, read-rate N|off, count, garbled, received,\n"
-    "client, quit.\n";
+    "hangup-after N, plug, state HEX, input N, signal on|off, refuse on|off, baud RATE,\n"
+    "read-rate N|off, count, garbled, received, client, quit.\n";
 
 class Sim {
   public:
@@ -475,6 +475,15 @@ class Sim {
                 return true;
             case Kind::State:
                 projector_.forceState(static_cast<std::uint8_t>(command.first));
+                return true;
+            case Kind::Input:
+                projector_.forceInput(static_cast<int>(command.first));
+                return true;
+            case Kind::Signal:
+                projector_.setSignal(command.on);
+                return true;
+            case Kind::Refuse:
+                projector_.setRefusing(command.on);
                 return true;
             case Kind::Baud:
                 if (auto speed = speedOf(static_cast<long>(command.first))) {

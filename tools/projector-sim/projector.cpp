@@ -111,7 +111,7 @@ void Projector::forceState(std::uint8_t state) {
 
 std::string Projector::answer(std::string_view command, std::int64_t nowMs) {
     settle(nowMs);
-    if (!knows(command)) return std::string(kUnknownReply);
+    if (!knows(command) || refusing_) return std::string(kUnknownReply);
     if (command.starts_with("CR")) return query(command, nowMs) + kCR;
     apply(command, nowMs);
     return std::string(kAckReply);
@@ -156,7 +156,10 @@ std::string Projector::query(std::string_view command, std::int64_t nowMs) {
     if (command == "CR7") return "01";
     if (command == "CR9") return std::string(modelName(options_.model)) + " SIM 1.00";
     // The stand-by bit hides the mute state, as the projector's own display is off then.
-    if (command == "CRA") return (state_ & kStateStandBy) != 0 ? "FF" : hexByte(mute_);
+    if (command == "CRA") {
+        if ((state_ & kStateStandBy) != 0) return "FF";
+        return signal_ ? hexByte(mute_) : "80";
+    }
     if (command == "CR PRESSURE") return std::to_string(options_.pressureReading);
     return "?";
 }

@@ -64,6 +64,14 @@ class Projector {
     // state stays until a power command moves it.
     void forceState(std::uint8_t state);
 
+    // Selects an input as the projector's own keys do, "4" included, which no command selects.
+    void forceInput(int input) { input_ = input; }
+    // Without a signal (and not in stand-by) "CRA" answers "80".
+    void setSignal(bool present) { signal_ = present; }
+    // While refusing, every command is answered with the error mark and takes no effect, as
+    // by a projector whose commands are locked.
+    void setRefusing(bool refusing) { refusing_ = refusing; }
+
     int selectedInput() const { return input_; }
     // Bit 1: sound mute; bit 0: no show (picture mute).
     int muteBits() const { return mute_; }
@@ -78,6 +86,8 @@ class Projector {
     std::int64_t transitionEndsMs_ = 0;  // meaningful in count-down and cooling
     int input_ = 1;
     int mute_ = 0;
+    bool signal_ = true;
+    bool refusing_ = false;
 };
 
 // Cuts the received byte stream into commands at each carriage return. A command longer than
