@@ -20,12 +20,13 @@ BUILD_DIR=${BUILD_DIR:-build}
 # python3-pyatspi and at-spi2-core stand in for a screen reader in the benchmarks with
 # assistive technology (bench/atspi_listener.py). valgrind, cutecom and gtkterm are for
 # bench_startup: its instruction counts, and the serial terminals it measures the panels against.
+# systemd's systemd-analyze measures projectord.service's exposure in the install check.
 PACKAGES=(build-essential cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-ipafont-gothic clang libclang-rt-14-dev
           libxcb1-dev xvfb xauth openbox x11-utils lintian desktop-file-utils appstream ser2net
           qt6-websockets-dev libmosquitto-dev mosquitto mosquitto-clients
           prometheus chromium nodejs python3-jinja2 openssl python3-pyatspi at-spi2-core
-          valgrind cutecom gtkterm)
+          valgrind cutecom gtkterm systemd)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

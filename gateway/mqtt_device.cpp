@@ -224,11 +224,8 @@ void MqttDevice::command(const std::string& kind, const std::string& payload) {
             return;
         }
     } else {
-        if (payload.empty() ||
-            !std::ranges::all_of(payload, [](char c) { return c >= 0x20 && c <= 0x7e; })) {
-            reject(kind, payload,
-                   "the code " + inQuotes(payload) +
-                       " is empty or holds a character outside printable ASCII");
+        if (const auto problem = session::codeProblem(payload)) {
+            reject(kind, payload, *problem);
             return;
         }
         sends.push_back(session::codeSend(payload));
