@@ -71,7 +71,7 @@ function setState(s) {
   if (s.input) parts.push('Input: ' + s.input);
   if (s.mute) parts.push('Mute: ' + (s.mute.sound ? 'sound' : '') + (s.mute.sound && s.mute.picture ? ' and ' : '') +
                          (s.mute.picture ? 'picture' : '') + (!s.mute.sound && !s.mute.picture ? 'off' : ''));
-  if (s.lampHours !== null && s.lampHours !== undefined) parts.push('Lamp: ' + s.lampHours + ' h');
+  if (s.lampHours !== null && s.lampHours !== undefined) parts.push('Lamp: ' + s.lampHours + '\u00a0h');
   $('state').textContent = parts.join(' · ');
 }
 

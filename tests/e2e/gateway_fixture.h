@@ -64,9 +64,9 @@ struct Gateway {
     struct Options {
         std::string model = "TR27K";
         bool pjlink = false;
-        std::string password;          // PJLink's, handed over in a file
-        QStringList more;              // further options of projectord
-        std::vector<std::string> sim;  // further options of the simulator
+        std::string password{};          // PJLink's, handed over in a file
+        QStringList more{};              // further options of projectord
+        std::vector<std::string> sim{};  // further options of the simulator
     };
 
     explicit Gateway(const std::string& model = "TR27K") : Gateway(Options{model}) {}

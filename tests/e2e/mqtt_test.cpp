@@ -178,8 +178,9 @@ TEST(MqttEndToEnd, DiscoveryAndEveryEntitysStateAfterAStatusRoundForBothModels) 
             EXPECT_EQ(device["identifiers"].toArray().size(), 1);
             EXPECT_EQ(str(c["availability_topic"]), kPrefix + "availability");
             for (const char* key : {"payload_on", "payload_off", "payload_press"}) {
-                if (c.contains(key))
+                if (c.contains(key)) {
                     EXPECT_TRUE(commandNames.insert(str(c[key])).second) << str(c[key]);
+                }
             }
             if (component == "select") {
                 std::vector<std::string> options;
@@ -293,7 +294,7 @@ TEST(MqttEndToEnd, ABrokerRestartedGetsTheStateAndDiscoveryAgain) {
         10'000))
         << daemon.log;
     Subscriber sub(broker.port(), {"#"});
-    for (const std::string topic : std::vector<std::string>{
+    for (const std::string& topic : std::vector<std::string>{
              kPrefix + "state", kPrefix + "availability",
              "homeassistant/switch/projectord_projector_projector/power/config"}) {
         ASSERT_TRUE(sub.waitFor(topic, 10'000)) << topic << "\n" << daemon.log;
