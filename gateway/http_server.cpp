@@ -2,7 +2,6 @@
 
 #include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <QWebSocket>
 #include <algorithm>
 
@@ -172,12 +171,7 @@ void HttpServer::upgrade(Connection& c, const HttpRequest& request) {
     c.closing = true;
     c.timer->onTick = nullptr;
     c.timer->setEnabled(false);
-    QMetaObject::invokeMethod(
-        this,
-        [this, &c] {
-            std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; });
-        },
-        Qt::QueuedConnection);
+    eraseLater(this, connections_, c);
     webSockets_.handleConnection(socket);
     QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
 }
@@ -187,27 +181,8 @@ void HttpServer::close(Connection& c) {
     c.closing = true;
     c.timer->onTick = nullptr;
     c.timer->setEnabled(false);
-    QTcpSocket* socket = c.socket;
-    socket->disconnect(this);
-    // What was written goes out first; a peer that takes nothing is cut off after a while.
-    // Until the socket is gone it counts against the listener's bound.
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-    } else {
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(5000, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        socket->disconnectFromHost();
-    }
-    // Removed from the event loop: this may run inside the connection's own notification.
-    QMetaObject::invokeMethod(
-        this,
-        [this, &c] {
-            std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; });
-        },
-        Qt::QueuedConnection);
+    closeWhenSent(*c.socket, this);
+    eraseLater(this, connections_, c);
 }
 
 }  // namespace gateway

@@ -63,4 +63,16 @@ class Listener final : public QObject {
 inline constexpr int kClosingMs = 5000;
 void closeWhenSent(QTcpSocket& socket, const QObject* receiver);
 
+// Removes a front-end's record of a connection from the event loop, since ending it may run
+// inside the connection's own notification.
+template <typename Owners, typename Connection>
+void eraseLater(QObject* context, Owners& connections, const Connection& c) {
+    QMetaObject::invokeMethod(
+        context,
+        [&connections, &c] {
+            std::erase_if(connections, [&](const auto& owned) { return owned.get() == &c; });
+        },
+        Qt::QueuedConnection);
+}
+
 }  // namespace gateway

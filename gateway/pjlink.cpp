@@ -556,13 +556,7 @@ void PjlinkServer::end(Connection& c, const std::string& why) {
     c.idle->setEnabled(false);
     c.answerBy->setEnabled(false);
     closeWhenSent(*c.socket, this);
-    // Removed from the event loop: this may run inside the connection's own notification.
-    QMetaObject::invokeMethod(
-        this,
-        [this, &c] {
-            std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; });
-        },
-        Qt::QueuedConnection);
+    eraseLater(this, connections_, c);
 }
 
 }  // namespace gateway

@@ -118,11 +118,7 @@ void SharedLine::end(Connection& c, const std::string& why) {
     // What it handed over still goes out in its turn; the answers go to no one.
     c.client.reset();
     closeWhenSent(*c.socket, this);
-    // Removed from the event loop: this may run inside the connection's own notification.
-    QMetaObject::invokeMethod(
-        this,
-        [this, &c] { std::erase_if(connections_, [&](const auto& owned) { return owned.get() == &c; }); },
-        Qt::QueuedConnection);
+    eraseLater(this, connections_, c);
 }
 
 void SharedLine::lineChanged() {

@@ -7,10 +7,9 @@
 
 #include <QAbstractButton>
 
-#include "app/form1.h"
-#include "link/reconnecting_port.h"
 #include "panel/widgets.h"
 #include "tests/e2e/gateway_fixture.h"
+#include "tests/e2e/panel_on_line.h"
 
 namespace {
 
@@ -35,14 +34,9 @@ TEST(ProjectordEndToEnd, ProjectorctlThroughTheSharedLineForBothModels) {
 // each gets its own replies, and the projector comes on.
 TEST(ProjectordEndToEnd, ThePanelAndProjectorctlAtOnce) {
     Gateway gateway;
-    qputenv("PROJECTOR_COM1", gateway.rawPort().toUtf8());
-    QtTimerSource timers;
-    std::vector<std::string> warnings;
-    Form1 form(models::kTR27K, std::make_unique<serial::ReconnectingPort>(), timers,
-               [&](const std::string& text) { warnings.push_back(text); });
-    form.guarded([&] { form.Form_Load(); });
-    qunsetenv("PROJECTOR_COM1");
-    form.show();
+    PanelOnLine panel(gateway.rawPort());
+    Form1& form = panel.form;
+    const std::vector<std::string>& warnings = panel.warnings;
 
     QProcess status;
     status.start(QStringLiteral(PROJECTORCTL_PATH), {"--port", gateway.rawPort(), "status"});

@@ -1,22 +1,6 @@
-// Replays the inputs kept in fuzz/regressions (every input the fuzzer ever found to break a
-// property, and a few chosen edge inputs) through the fuzzer's own property checks.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
 #include "fuzz/engine_properties.h"
+#include "tests/support/kept_inputs.h"
 
 TEST(FuzzRegressions, EveryKeptInputKeepsEveryProperty) {
-    int replayed = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(FUZZ_REGRESSIONS_DIR)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string input((std::istreambuf_iterator<char>(in)), {});
-        SCOPED_TRACE(entry.path().filename().string());
-        checkEngineProperties(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
-        ++replayed;
-    }
-    EXPECT_GE(replayed, 5);
+    EXPECT_GE(replayKeptInputs(FUZZ_REGRESSIONS_DIR, checkEngineProperties), 5);
 }

@@ -1,22 +1,6 @@
-// Replays the inputs kept in fuzz/rfc2217-regressions (every input the fuzzer ever found to
-// break a property, and a few chosen ones) through the fuzzer's own property checks.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-
 #include "fuzz/rfc2217_properties.h"
+#include "tests/support/kept_inputs.h"
 
 TEST(Rfc2217FuzzRegressions, EveryKeptInputKeepsEveryProperty) {
-    int replayed = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(FUZZ_RFC2217_REGRESSIONS_DIR)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string input((std::istreambuf_iterator<char>(in)), {});
-        SCOPED_TRACE(entry.path().filename().string());
-        checkRfc2217Properties(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
-        ++replayed;
-    }
-    EXPECT_GE(replayed, 4);
+    EXPECT_GE(replayKeptInputs(FUZZ_RFC2217_REGRESSIONS_DIR, checkRfc2217Properties), 4);
 }
