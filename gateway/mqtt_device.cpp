@@ -240,9 +240,12 @@ void MqttDevice::command(const std::string& kind, const std::string& payload) {
 
 void MqttDevice::reject(const std::string& kind, const std::string& payload,
                         const std::string& why) {
+    // What was refused is echoed no further than a command may be long: an oversized message
+    // does not come back whole.
+    const std::string echoed = payload.substr(0, kMaxCommandBytes);
     client_.publish(
         topics_.reply(),
-        compact(QJsonObject{{characters(kind), characters(payload)}, {"error", characters(why)}}),
+        compact(QJsonObject{{characters(kind), characters(echoed)}, {"error", characters(why)}}),
         false);
 }
 
